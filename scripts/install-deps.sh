@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs everything the service, the simulator, the broker and the tests
+# need, by package name, on a Debian 12 machine. Idempotent: packages that
+# are already installed are left alone, so a second run takes a second.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build
+  libjsoncpp-dev libqpid-proton-cpp12-dev libqpid-proton11-dev
+  libgtest-dev googletest libbenchmark-dev
+  openjdk-17-jdk-headless maven
+  python3 python3-pytest python3-qpid-proton
+  procps
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The broker's jars come from Maven Central; fetched once and cached.
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+if [ -x "$here/broker.sh" ]; then
+  "$here/broker.sh" fetch
+fi
+echo "install-deps: done"

@@ -1,0 +1,87 @@
+// The service's settings, read once at start from config.ini (a JSON object)
+// in the working directory. The process-wide record is written by loadConfig
+// only and read-only afterwards.
+#ifndef MT4BRIDGE_CONFIG_CONFIG_H_
+#define MT4BRIDGE_CONFIG_CONFIG_H_
+
+#include <string>
+
+namespace config {
+
+struct ConfigRecord {
+  std::string server;
+  int login = 0;
+  std::string password;
+  std::string activeMqName;
+  std::string activeMqPassword;
+  std::string brokerURI;
+
+  // Request queue names, in configuration order.
+  std::string userRecordCreate;
+  std::string userRecordUpdate;
+  std::string userRecordPasswordUpdate;
+  std::string tradeTransInfo;
+  std::string userLeverageUpdate;
+  std::string groupLeverage;
+  std::string emailSend;
+  std::string updateSymbol;
+  std::string closeUserTrades;
+  std::string importTrade;
+  std::string symbolLeverageUpdate;
+  std::string symbolTradeUpdate;
+  std::string symboGtcPendingUpdate;
+  std::string symboTraderDateUpdate;
+  std::string symboQuoteDateUpdate;
+
+  // Reply queue names, in configuration order.
+  std::string userRecordCreateCallback;
+  std::string userRecordUpdateCallback;
+  std::string userRecordPasswordUpdateCallback;
+  std::string tradeTransInfoCallback;
+  std::string userLeverageUpdateCallback;
+  std::string groupLeverageCallback;
+  std::string emailSendCallback;
+  std::string updateSymbolCallback;
+  std::string closeUserTradesCallback;
+  std::string importTradeCallback;
+  std::string symbolLeverageUpdateCallback;
+  std::string symbolTradeUpdateCallback;
+  std::string symboGtcPendingUpdateCallback;
+  std::string symboTraderDateUpdateeCallback;
+  std::string symboQuoteDateUpdateCallback;
+
+  std::string tradeCancellationCreditTransInfo;
+  int pumpUpdateBidAsk = 0;  // 1 = pump quotes and read the account list
+  int timeZone = 0;          // seconds (the file gives hours)
+
+  // True when the broker is contacted with a user name and password: both
+  // must be set.
+  bool hasBrokerCredentials() const {
+    return !activeMqName.empty() && !activeMqPassword.empty();
+  }
+};
+
+// Outcome of reading a settings text.
+enum class ParseResult {
+  kOk,          // read, and server, login and password are present
+  kIncomplete,  // read, but server, login or password is missing
+  kMalformed,   // not JSON, not an object, or a value of the wrong kind
+};
+
+// Reads a settings text into *out. On kMalformed *out is left untouched
+// (never partly read); on kOk and kIncomplete it holds every value read.
+ParseResult parseConfig(const std::string& text, ConfigRecord* out);
+
+// Reads config.ini from the working directory into the process-wide record.
+// 1 when read and complete, -1 otherwise. Prints and logs nothing.
+int loadConfig();
+
+// The process-wide record.
+const ConfigRecord& current();
+
+// Replaces the process-wide record; for tests and tools only.
+void setCurrent(const ConfigRecord& record);
+
+}  // namespace config
+
+#endif  // MT4BRIDGE_CONFIG_CONFIG_H_

@@ -1,0 +1,46 @@
+#include "config/QueueTable.h"
+
+namespace config {
+
+#define MT4BRIDGE_QUEUE(num, key, replyField, replyLabel)                   \
+  QueueInfo {                                                               \
+    num, #key, "config." #key, #replyField, "config." replyLabel,          \
+        &ConfigRecord::key, &ConfigRecord::replyField                       \
+  }
+
+const std::array<QueueInfo, kQueueCount>& queueTable() {
+  static const std::array<QueueInfo, kQueueCount> table = {{
+      MT4BRIDGE_QUEUE(1, userRecordCreate, userRecordCreateCallback, "userRecordCreateCallback"),
+      MT4BRIDGE_QUEUE(2, userRecordUpdate, userRecordUpdateCallback, "userRecordUpdateCallback"),
+      MT4BRIDGE_QUEUE(3, userRecordPasswordUpdate, userRecordPasswordUpdateCallback, "userRecordPasswordUpdateCallback"),
+      MT4BRIDGE_QUEUE(4, tradeTransInfo, tradeTransInfoCallback, "tradeTransInfoCallback"),
+      MT4BRIDGE_QUEUE(5, userLeverageUpdate, userLeverageUpdateCallback, "userLeverageUpdateCallback"),
+      MT4BRIDGE_QUEUE(6, emailSend, emailSendCallback, "emailSendCallback"),
+      MT4BRIDGE_QUEUE(7, groupLeverage, groupLeverageCallback, "groupLeverageCallback"),
+      MT4BRIDGE_QUEUE(8, updateSymbol, updateSymbolCallback, "updateSymbolCallback"),
+      MT4BRIDGE_QUEUE(9, closeUserTrades, closeUserTradesCallback, "closeUserTradesCallback"),
+      MT4BRIDGE_QUEUE(10, importTrade, importTradeCallback, "importTradeCallback"),
+      MT4BRIDGE_QUEUE(11, symbolLeverageUpdate, symbolLeverageUpdateCallback, "symbolLeverageUpdateCallback"),
+      MT4BRIDGE_QUEUE(12, symbolTradeUpdate, symbolTradeUpdateCallback, "symbolTradeUpdateCallback"),
+      MT4BRIDGE_QUEUE(13, symboGtcPendingUpdate, symboGtcPendingUpdateCallback, "symboGtcPendingUpdateCallback"),
+      // The reply key doubles the e; the label does not.
+      MT4BRIDGE_QUEUE(14, symboTraderDateUpdate, symboTraderDateUpdateeCallback, "symboTraderDateUpdateCallback"),
+      MT4BRIDGE_QUEUE(15, symboQuoteDateUpdate, symboQuoteDateUpdateCallback, "symboQuoteDateUpdateCallback"),
+  }};
+  return table;
+}
+
+#undef MT4BRIDGE_QUEUE
+
+const std::array<int, kQueueCount>& routingOrder() {
+  // Group leverage (7) is routed before e-mail (6).
+  static const std::array<int, kQueueCount> order = {
+      1, 2, 3, 4, 5, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  return order;
+}
+
+const QueueInfo& queueInfo(int number) {
+  return queueTable()[static_cast<size_t>(number - 1)];
+}
+
+}  // namespace config

@@ -1,0 +1,56 @@
+// The fifteen request kinds in queue order: their request and reply queue
+// keys, the labels printed at start-up, and the routing order.
+#ifndef MT4BRIDGE_CONFIG_QUEUE_TABLE_H_
+#define MT4BRIDGE_CONFIG_QUEUE_TABLE_H_
+
+#include <array>
+#include <string>
+
+#include "config/Config.h"
+
+namespace config {
+
+constexpr int kQueueCount = 15;
+
+// Queue numbers (1-based, queue order).
+enum QueueNumber : int {
+  kUserRecordCreate = 1,
+  kUserRecordUpdate = 2,
+  kUserRecordPasswordUpdate = 3,
+  kTradeTransInfo = 4,
+  kUserLeverageUpdate = 5,
+  kEmailSend = 6,
+  kGroupLeverage = 7,
+  kUpdateSymbol = 8,
+  kCloseUserTrades = 9,
+  kImportTrade = 10,
+  kSymbolLeverageUpdate = 11,
+  kSymbolTradeUpdate = 12,
+  kSymboGtcPendingUpdate = 13,
+  kSymboTraderDateUpdate = 14,
+  kSymboQuoteDateUpdate = 15,
+};
+
+struct QueueInfo {
+  int number;                 // 1..15, queue order
+  const char* requestKey;     // configuration key of the request queue
+  const char* consumerLabel;  // printed in place of the request queue name
+  const char* replyKey;       // configuration key of the reply queue
+  const char* producerLabel;  // printed in place of the reply queue name
+  std::string ConfigRecord::*requestName;
+  std::string ConfigRecord::*replyName;
+};
+
+// The fifteen kinds in queue order (index = number - 1).
+const std::array<QueueInfo, kQueueCount>& queueTable();
+
+// Queue numbers in routing order: the first configured request queue name
+// equal to a message's queue selects its route.
+const std::array<int, kQueueCount>& routingOrder();
+
+// The kind with this queue number (1..15).
+const QueueInfo& queueInfo(int number);
+
+}  // namespace config
+
+#endif  // MT4BRIDGE_CONFIG_QUEUE_TABLE_H_

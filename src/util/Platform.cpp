@@ -1,0 +1,75 @@
+#include "util/Platform.h"
+
+#include <clocale>
+#include <cstdio>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace platform {
+
+std::tm localTime(std::time_t t) {
+  std::tm out{};
+  localtime_r(&t, &out);
+  return out;
+}
+
+bool directoryExists(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool makeDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  return directoryExists(path);
+}
+
+void sleepMilliseconds(int ms) {
+  if (ms <= 0) return;
+  struct timespec ts;
+  ts.tv_sec = ms / 1000;
+  ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  while (nanosleep(&ts, &ts) != 0) {
+  }
+}
+
+void* loadLibrary(const std::string& path) {
+  return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* findSymbol(void* library, const char* name) {
+  if (library == nullptr) return nullptr;
+  return ::dlsym(library, name);
+}
+
+void freeLibrary(void* library) {
+  if (library != nullptr) ::dlclose(library);
+}
+
+std::string lastLibraryError() {
+  const char* e = ::dlerror();
+  return e ? e : "";
+}
+
+void setUserDefaultLocale() { std::setlocale(LC_ALL, ""); }
+
+bool syncFile(int fd) { return ::fsync(fd) == 0; }
+
+bool renameReplace(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool syncDirectoryOf(const std::string& path) {
+  std::string dir = ".";
+  auto slash = path.find_last_of('/');
+  if (slash != std::string::npos) dir = slash == 0 ? "/" : path.substr(0, slash);
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+// The few operating-system calls the service makes, kept in one place so
+// that another platform needs only another Platform.cpp.
+#ifndef MT4BRIDGE_UTIL_PLATFORM_H_
+#define MT4BRIDGE_UTIL_PLATFORM_H_
+
+#include <ctime>
+#include <string>
+
+namespace platform {
+
+// Breaks t into local calendar time. Thread-safe.
+std::tm localTime(std::time_t t);
+
+// True when path names an existing directory.
+bool directoryExists(const std::string& path);
+
+// Creates one directory level; true when it exists afterwards.
+bool makeDirectory(const std::string& path);
+
+// Sleeps the calling thread. Only the pause function calls it.
+void sleepMilliseconds(int ms);
+
+// Dynamic libraries. A handle is opaque; null means failure.
+void* loadLibrary(const std::string& path);
+void* findSymbol(void* library, const char* name);
+void freeLibrary(void* library);
+// Text of the last loadLibrary/findSymbol failure.
+std::string lastLibraryError();
+
+// Sets the process locale (all categories) to the user's default. Called
+// once at start-up, before any thread is started.
+void setUserDefaultLocale();
+
+// Renames from over to atomically; flushes the data of path to disk first.
+bool syncFile(int fd);
+bool renameReplace(const std::string& from, const std::string& to);
+bool syncDirectoryOf(const std::string& path);
+
+}  // namespace platform
+
+#endif  // MT4BRIDGE_UTIL_PLATFORM_H_
