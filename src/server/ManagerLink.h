@@ -9,6 +9,7 @@
 #ifndef MT4BRIDGE_SERVER_MANAGER_LINK_H_
 #define MT4BRIDGE_SERVER_MANAGER_LINK_H_
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -60,7 +61,9 @@ class ManagerLink {
   explicit ManagerLink(const std::string& libraryPath);
 
   // Adopts iface (may be null), with no library: for tests. The link
-  // releases it like a created one.
+  // releases it like a created one (Release at teardown or release()); an
+  // adopted interface that must survive its Release (a test's fake) says so
+  // itself.
   explicit ManagerLink(mt::CManagerInterface* iface);
 
   // Tears down what is left: Disconnect when connected, Release, then the
@@ -78,8 +81,9 @@ class ManagerLink {
   template <typename R, typename Fn>
   R call(R fallback, Fn&& fn) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (iface_ == nullptr) return fallback;
-    return fn(*iface_);
+    mt::CManagerInterface* iface = iface_.load();
+    if (iface == nullptr) return fallback;
+    return fn(*iface);
   }
 
   // Runs fn(mt::CManagerInterface&, int* count) under the lock; fn returns
@@ -90,8 +94,9 @@ class ManagerLink {
     int count = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (iface_ == nullptr) return ManagerArray<T>();
-      data = fn(*iface_, &count);
+      mt::CManagerInterface* iface = iface_.load();
+      if (iface == nullptr) return ManagerArray<T>();
+      data = fn(*iface, &count);
     }
     return ManagerArray<T>(this, data, count);
   }
@@ -100,19 +105,27 @@ class ManagerLink {
   void memFree(void* ptr);
 
   // Shut-down steps: Disconnect, and Release with the pointer cleared.
+  // Both are no-ops without interface. Once release() has run, every
+  // later use of the link finds no interface.
   void disconnect();
   void release();
 
   // The interface without taking the lock, for the pumping handler only:
   // SymbolInfoUpdated is safe to call from inside the handler while another
-  // thread is in a call. Null when there is none.
+  // thread is in a call. Null when there is none. The read is atomic; the
+  // interface stays valid while pumping runs, because shut-down disconnects
+  // (which ends pumping) before it releases.
   mt::CManagerInterface* interfaceForPumpHandler() const;
 
  private:
+  // Frees any module held, then loads path and resolves both exports.
+  void loadLibrary(const std::string& path);
+
   void* library_ = nullptr;
   mt::MtManVersionFunc version_ = nullptr;
   mt::MtManCreateFunc create_ = nullptr;
-  mt::CManagerInterface* iface_ = nullptr;
+  // Written under mutex_; read without it only by the pumping handler.
+  std::atomic<mt::CManagerInterface*> iface_{nullptr};
   mutable std::mutex mutex_;
 };
 

@@ -1,0 +1,80 @@
+#include "server/ManagerLink.h"
+
+#include "util/Console.h"
+#include "util/Platform.h"
+
+namespace server {
+
+ManagerLink::ManagerLink(const std::string& libraryPath) {
+  loadLibrary(libraryPath);
+  // The sockets layer needs no start-up on this platform.
+  bool valid = library_ != nullptr && version_ != nullptr && create_ != nullptr;
+  if (valid) {
+    mt::CManagerInterface* created = nullptr;
+    create_(mt::kManagerApiVersion, &created);  // its result is not used
+    iface_.store(created);
+  }
+  if (!valid || iface_.load() == nullptr) {
+    util::consolePrint("Failed to create MetaTrader 4 Manager API interface\n");
+  }
+}
+
+ManagerLink::ManagerLink(mt::CManagerInterface* iface) { iface_.store(iface); }
+
+ManagerLink::~ManagerLink() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    mt::CManagerInterface* iface = iface_.load();
+    if (iface != nullptr) {
+      if (iface->IsConnected() != 0) iface->Disconnect();
+      iface_.store(nullptr);
+      iface->Release();
+    }
+  }
+  platform::freeLibrary(library_);
+  library_ = nullptr;
+}
+
+void ManagerLink::loadLibrary(const std::string& path) {
+  if (library_ != nullptr) {
+    platform::freeLibrary(library_);
+    library_ = nullptr;
+  }
+  version_ = nullptr;
+  create_ = nullptr;
+  library_ = platform::loadLibrary(path);
+  if (library_ == nullptr) return;
+  version_ = reinterpret_cast<mt::MtManVersionFunc>(
+      platform::findSymbol(library_, mt::kMtManVersionSymbol));
+  create_ = reinterpret_cast<mt::MtManCreateFunc>(
+      platform::findSymbol(library_, mt::kMtManCreateSymbol));
+}
+
+bool ManagerLink::hasInterface() const { return iface_.load() != nullptr; }
+
+void ManagerLink::memFree(void* ptr) {
+  if (ptr == nullptr) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  mt::CManagerInterface* iface = iface_.load();
+  if (iface != nullptr) iface->MemFree(ptr);
+}
+
+void ManagerLink::disconnect() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  mt::CManagerInterface* iface = iface_.load();
+  if (iface != nullptr) iface->Disconnect();
+}
+
+void ManagerLink::release() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  mt::CManagerInterface* iface = iface_.load();
+  if (iface == nullptr) return;
+  iface_.store(nullptr);
+  iface->Release();
+}
+
+mt::CManagerInterface* ManagerLink::interfaceForPumpHandler() const {
+  return iface_.load();
+}
+
+}  // namespace server
