@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "config/Config.h"
+#include "config/QueueTable.h"
+#include "test_util/TempDir.h"
+
+namespace {
+
+using config::ConfigRecord;
+using config::ParseResult;
+using config::parseConfig;
+
+const char* kComplete = R"({"server":"127.0.0.1:4443","login":7,"password":"pw")";
+
+ParseResult parseWith(const std::string& extra, ConfigRecord* out) {
+  std::string text = std::string(kComplete) + (extra.empty() ? "" : "," + extra) + "}";
+  return parseConfig(text, out);
+}
+
+TEST(ConfigParse, RequiresServerLoginAndPassword) {
+  ConfigRecord r;
+  EXPECT_EQ(parseConfig("{}", &r), ParseResult::kIncomplete);
+  EXPECT_EQ(parseConfig(R"({"login":7,"password":"pw"})", &r), ParseResult::kIncomplete);
+  EXPECT_EQ(parseConfig(R"({"server":"s","password":"pw"})", &r), ParseResult::kIncomplete);
+  EXPECT_EQ(parseConfig(R"({"server":"s","login":7,"password":""})", &r), ParseResult::kIncomplete);
+  EXPECT_EQ(parseWith("", &r), ParseResult::kOk);
+  EXPECT_EQ(r.server, "127.0.0.1:4443");
+  EXPECT_EQ(r.login, 7);
+  EXPECT_EQ(r.password, "pw");
+}
+
+TEST(ConfigParse, MalformedFilesFailWithoutTouchingTheRecord) {
+  ConfigRecord r;
+  r.server = "untouched";
+  for (const char* text : {"", "not json", "[1,2]", "\"text\"", "{\"server\":",
+                           R"({"server":{"a":1},"login":1,"password":"p"})",
+                           R"({"server":"s","login":"7","password":"p"})",
+                           R"({"server":"s","login":[7],"password":"p"})",
+                           R"({"server":"s","login":4294967296,"password":"p"})",
+                           R"({"server":"s","login":1,"password":"p","timeZone":3000000000})",
+                           R"({"server":"s","login":1,"password":"p","timeZone":1000000})",
+                           R"({"server":"s","login":1,"password":"p","userRecordCreate":{}})",
+                           R"({"server":"s","login":1,"password":"p","pumpUpdateBidAsk":"1"})",
+                           R"({"server":"s","login":1,"password":"p","pumpUpdateBidAsk":1e300})"}) {
+    EXPECT_EQ(parseConfig(text, &r), ParseResult::kMalformed) << text;
+    EXPECT_EQ(r.server, "untouched") << text;
+  }
+}
+
+TEST(ConfigParse, ReadingRulesForTextsAndIntegers) {
+  ConfigRecord r;
+  ASSERT_EQ(parseConfig(R"({"server":12345,"login":true,"password":false,
+      "brokerURI":null,"timeZone":3,"pumpUpdateBidAsk":true})", &r),
+            ParseResult::kOk);
+  EXPECT_EQ(r.server, "12345");
+  EXPECT_EQ(r.login, 1);
+  EXPECT_EQ(r.password, "false");
+  EXPECT_EQ(r.brokerURI, "");
+  EXPECT_EQ(r.timeZone, 10800);
+  EXPECT_EQ(r.pumpUpdateBidAsk, 1);
+
+  ASSERT_EQ(parseWith(R"("timeZone":-5,"pumpUpdateBidAsk":2.9)", &r), ParseResult::kOk);
+  EXPECT_EQ(r.timeZone, -18000);
+  EXPECT_EQ(r.pumpUpdateBidAsk, 2);
+
+  ASSERT_EQ(parseWith(R"("timeZone":-2.7)", &r), ParseResult::kOk);
+  EXPECT_EQ(r.timeZone, -7200);  // fraction truncated toward zero
+
+  // Read as 64 bits, kept as the low 32 bits: 2^32 + 1 switches the list on.
+  ASSERT_EQ(parseWith(R"("pumpUpdateBidAsk":4294967297)", &r), ParseResult::kOk);
+  EXPECT_EQ(r.pumpUpdateBidAsk, 1);
+  ASSERT_EQ(parseWith(R"("pumpUpdateBidAsk":false)", &r), ParseResult::kOk);
+  EXPECT_EQ(r.pumpUpdateBidAsk, 0);
+}
+
+TEST(ConfigParse, CommentsAndUnknownKeys) {
+  ConfigRecord r;
+  EXPECT_EQ(parseConfig("// settings\n{\"server\":\"s\", /* manager */ \"login\":3,"
+                        "\"password\":\"p\",\"somethingElse\":{\"x\":[1]}}",
+                        &r),
+            ParseResult::kOk);
+  EXPECT_EQ(r.login, 3);
+}
+
+TEST(ConfigParse, QueueKeysAsSpelledInTheFile) {
+  ConfigRecord r;
+  ASSERT_EQ(parseWith(R"("symboTraderDateUpdateCallback":"one-e",
+      "symboTraderDateUpdate":"trader","groupLeverage":"gl","emailSend":"mail")", &r),
+            ParseResult::kOk);
+  EXPECT_EQ(r.symboTraderDateUpdateeCallback, "");
+  EXPECT_EQ(r.symboTraderDateUpdate, "trader");
+  ASSERT_EQ(parseWith(R"("symboTraderDateUpdateeCallback":"two-e")", &r), ParseResult::kOk);
+  EXPECT_EQ(r.symboTraderDateUpdateeCallback, "two-e");
+}
+
+TEST(ConfigParse, BrokerCredentialsNeedBoth) {
+  ConfigRecord r;
+  ASSERT_EQ(parseWith(R"("activeMqName":"user")", &r), ParseResult::kOk);
+  EXPECT_FALSE(r.hasBrokerCredentials());
+  ASSERT_EQ(parseWith(R"("activeMqPassword":"pw")", &r), ParseResult::kOk);
+  EXPECT_FALSE(r.hasBrokerCredentials());
+  ASSERT_EQ(parseWith(R"("activeMqName":"user","activeMqPassword":"pw")", &r), ParseResult::kOk);
+  EXPECT_TRUE(r.hasBrokerCredentials());
+}
+
+TEST(QueueTable, LabelsKeysAndRoutingOrder) {
+  const auto& table = config::queueTable();
+  ASSERT_EQ(table.size(), 15u);
+  for (size_t i = 0; i < table.size(); ++i) EXPECT_EQ(table[i].number, static_cast<int>(i) + 1);
+  EXPECT_STREQ(table[0].consumerLabel, "config.userRecordCreate");
+  EXPECT_STREQ(table[0].producerLabel, "config.userRecordCreateCallback");
+  EXPECT_STREQ(table[5].requestKey, "emailSend");
+  EXPECT_STREQ(table[6].requestKey, "groupLeverage");
+  EXPECT_STREQ(table[13].replyKey, "symboTraderDateUpdateeCallback");
+  EXPECT_STREQ(table[13].producerLabel, "config.symboTraderDateUpdateCallback");
+  const auto& order = config::routingOrder();
+  EXPECT_EQ(order[5], config::kGroupLeverage);
+  EXPECT_EQ(order[6], config::kEmailSend);
+  // Each reply key reads into its own field.
+  ConfigRecord r;
+  r.*(table[13].replyName) = "x";
+  EXPECT_EQ(r.symboTraderDateUpdateeCallback, "x");
+}
+
+TEST(LoadConfig, ReadsConfigIniFromTheWorkingDirectory) {
+  test_util::TempDir dir;
+  test_util::ScopedCwd cwd(dir.path());
+  EXPECT_EQ(config::loadConfig(), -1);  // missing
+  dir.write("config.ini", "");
+  EXPECT_EQ(config::loadConfig(), -1);  // empty
+  dir.write("config.ini", R"({"server":"h:1","login":5,"password":"p","timeZone":2})");
+  EXPECT_EQ(config::loadConfig(), 1);
+  EXPECT_EQ(config::current().timeZone, 7200);
+  dir.write("config.ini", R"({"login":5,"password":"p"})");
+  EXPECT_EQ(config::loadConfig(), -1);  // no server
+}
+
+}  // namespace
