@@ -4,7 +4,7 @@
 // ("financeBalanceHistory" in the working directory) after every change.
 //
 // Thread-safe: one lock serialises lookups, changes and saves. The lock is
-// never held while the caller talks to the trading server.
+// never held while the caller talks to the trading server or pauses.
 #ifndef MT4BRIDGE_STORE_FINANCE_BALANCE_STORE_H_
 #define MT4BRIDGE_STORE_FINANCE_BALANCE_STORE_H_
 
@@ -21,29 +21,43 @@ constexpr const char* kFinanceBalanceHistoryFile = "financeBalanceHistory";
 
 class FinanceBalanceStore {
  public:
-  // path: the file the store loads from and saves to.
+  // path: the file the store loads from and saves to. A save also writes
+  // path + ".tmp" on its way.
   explicit FinanceBalanceStore(std::string path = kFinanceBalanceHistoryFile);
   FinanceBalanceStore(const FinanceBalanceStore&) = delete;
   FinanceBalanceStore& operator=(const FinanceBalanceStore&) = delete;
 
   // Replaces the contents with the file's. A missing or empty file gives an
-  // empty store and 1; a file that is not a JSON array gives -1 and leaves
-  // the store empty. Of two elements with the same key the later wins.
+  // empty store and 1. -1, with the store left empty, when the file exists
+  // but cannot be read, is not a JSON array, holds an element that is not
+  // an object, or a value the JSON library cannot convert to its field (see
+  // decodeFinanceBalanceHistory). Of two elements with the same key the
+  // later wins.
   int load();
 
   // Rewrites the whole file atomically (temporary file in the same folder,
-  // flushed to disk, renamed over the file). Always 1; a failure to write
-  // leaves the previous file whole and is printed on the console.
+  // flushed to disk, renamed over the file), so that a crash at any moment
+  // leaves the previous file or the new one, whole. An empty store writes
+  // an empty file. Always 1; a failure to write leaves the previous file
+  // whole and is printed on the console as one line.
   int save();
 
   // Copies the record under key into *out; false when absent.
   bool find(const HistoryKey& key, FinanceBalance* out) const;
 
+  // One step under the lock: when key is absent stores a copy of record
+  // under it and returns true; when present copies the stored record into
+  // *existing (when not null) and returns false. No save.
+  bool insertIfAbsent(const HistoryKey& key, const FinanceBalance& record,
+                      FinanceBalance* existing);
+
   // Stores a copy of record under keyOf(record), replacing any; no save.
   void put(const FinanceBalance& record);
 
-  // Stores record and saves the file, as one step under the lock.
+  // Stores a copy of record under key (or keyOf(record)), replacing any,
+  // and saves the file, as one step under the lock.
   void putAndSave(const FinanceBalance& record);
+  void putAndSave(const HistoryKey& key, const FinanceBalance& record);
 
   // If key is present: sets its isHandle to 1 and its order, saves the
   // file and returns true. Absent: nothing changes, nothing is written.
@@ -61,6 +75,12 @@ class FinanceBalanceStore {
   mutable std::mutex mutex_;
   std::map<HistoryKey, FinanceBalance> records_;
 };
+
+// The start-up and operation entry points, on the service's store.
+// loadFinanceBalanceHistory: balances.load(); saveFinanceBalanceHistory:
+// balances.save() (always 1).
+int loadFinanceBalanceHistory(FinanceBalanceStore& balances);
+int saveFinanceBalanceHistory(FinanceBalanceStore& balances);
 
 }  // namespace store
 

@@ -30,8 +30,13 @@ class UserInfoStore {
   UserInfoStore(const UserInfoStore&) = delete;
   UserInfoStore& operator=(const UserInfoStore&) = delete;
 
-  // Replaces the contents with the file's: 1, or -1 when the file's content
-  // is not a JSON array (the store is then empty). Missing/empty file: 1.
+  // Replaces the contents with the file's. A missing or empty file gives an
+  // empty store and 1. -1, with the store left empty, when the file exists
+  // but cannot be read, is not a JSON array, holds an element that is not
+  // an object, or a value the JSON library cannot convert to its field (an
+  // object or array where a text or number belongs, a text where the login
+  // belongs, a login out of the 32-bit range). A missing key reads as empty
+  // or 0; of two elements with the same login the later wins.
   int load();
 
   // Copies the entry of login into *out; false when absent.
@@ -50,6 +55,9 @@ class UserInfoStore {
   mutable std::mutex mutex_;
   std::map<int, UserIdentity> users_;
 };
+
+// The start-up entry point: users.load().
+int loadUserInfo(UserInfoStore& users);
 
 }  // namespace store
 

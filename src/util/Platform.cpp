@@ -1,7 +1,9 @@
 #include "util/Platform.h"
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -70,6 +72,47 @@ bool syncDirectoryOf(const std::string& path) {
   bool ok = ::fsync(fd) == 0;
   ::close(fd);
   return ok;
+}
+
+bool replaceFileDurably(const std::string& path, const std::string& data,
+                        std::string* error) {
+  const std::string temp = path + ".tmp";
+  auto fail = [&](const char* step) {
+    if (error) *error = std::string(step) + " " + temp + ": " + std::strerror(errno);
+    return false;
+  };
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return fail("open");
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      bool result = fail("write");
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return result;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) {
+    bool result = fail("fsync");
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return result;
+  }
+  if (::close(fd) != 0) {
+    bool result = fail("close");
+    ::unlink(temp.c_str());
+    return result;
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    bool result = fail("rename");
+    ::unlink(temp.c_str());
+    return result;
+  }
+  syncDirectoryOf(path);
+  return true;
 }
 
 }  // namespace platform

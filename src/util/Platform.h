@@ -36,6 +36,14 @@ bool syncFile(int fd);
 bool renameReplace(const std::string& from, const std::string& to);
 bool syncDirectoryOf(const std::string& path);
 
+// Replaces the file at path with data so that a crash at any moment leaves
+// either the previous file or the new one, whole: writes path + ".tmp",
+// flushes it to disk, renames it over path and flushes the folder. Returns
+// false on failure, with the previous file untouched and *error (when not
+// null) telling why.
+bool replaceFileDurably(const std::string& path, const std::string& data,
+                        std::string* error);
+
 }  // namespace platform
 
 #endif  // MT4BRIDGE_UTIL_PLATFORM_H_

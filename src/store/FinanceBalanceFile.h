@@ -1,0 +1,35 @@
+// The balance-history file's content: a JSON array with one object per
+// record, in key order, each holding all six keys ("amount", "comment",
+// "isHandle", "login", "order", "serial", written in that ascending order),
+// the whole array on one line followed by one line feed. No records: the
+// empty text.
+#ifndef MT4BRIDGE_STORE_FINANCE_BALANCE_FILE_H_
+#define MT4BRIDGE_STORE_FINANCE_BALANCE_FILE_H_
+
+#include <map>
+#include <string>
+
+#include "store/FinanceBalance.h"
+
+namespace store {
+
+using FinanceBalanceMap = std::map<HistoryKey, FinanceBalance>;
+
+// Writes the records as the file holds them. Byte for byte what the JSON
+// library's compact writer gives (texts escaped as \uXXXX beyond ASCII),
+// except for a text that is not valid UTF-8: its bytes are written as they
+// are (the library would replace them), so that it reads back unchanged and
+// the record keeps its key across a restart.
+std::string encodeFinanceBalanceHistory(const FinanceBalanceMap& records);
+
+// Reads the file's text into *out (replacing its contents). The empty text
+// gives no records. Returns 1, or -1 (with *out empty) when the text is not
+// a JSON array, an element is not an object, or a value cannot be converted
+// by the JSON library (an object or array where a text or number belongs, a
+// text where a number belongs, a number out of the 32-bit range). A missing
+// key reads as empty or 0; of two elements with the same key the later wins.
+int decodeFinanceBalanceHistory(const std::string& text, FinanceBalanceMap* out);
+
+}  // namespace store
+
+#endif  // MT4BRIDGE_STORE_FINANCE_BALANCE_FILE_H_
