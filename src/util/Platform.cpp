@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
+#include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
+#include <termios.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -113,6 +116,54 @@ bool replaceFileDurably(const std::string& path, const std::string& data,
   }
   syncDirectoryOf(path);
   return true;
+}
+
+int readKeyNoEcho() {
+  unsigned char c = 0;
+  if (::isatty(STDIN_FILENO)) {
+    struct termios old{};
+    if (::tcgetattr(STDIN_FILENO, &old) == 0) {
+      struct termios raw = old;
+      raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+      raw.c_cc[VMIN] = 1;
+      raw.c_cc[VTIME] = 0;
+      ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+      ssize_t n = ::read(STDIN_FILENO, &c, 1);
+      ::tcsetattr(STDIN_FILENO, TCSANOW, &old);
+      return n == 1 ? c : -1;
+    }
+  }
+  ssize_t n = ::read(STDIN_FILENO, &c, 1);
+  return n == 1 ? c : -1;
+}
+
+namespace {
+sigset_t terminationSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  return set;
+}
+}  // namespace
+
+void blockTerminationSignals() {
+  sigset_t set = terminationSignals();
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+int waitTerminationSignal() {
+  sigset_t set = terminationSignals();
+  int sig = 0;
+  while (::sigwait(&set, &sig) != 0) {
+  }
+  return sig;
+}
+
+void exitNow(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(status);
 }
 
 }  // namespace platform

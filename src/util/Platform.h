@@ -44,6 +44,21 @@ bool syncDirectoryOf(const std::string& path);
 bool replaceFileDurably(const std::string& path, const std::string& data,
                         std::string* error);
 
+// Console input. readKeyNoEcho reads one key without echo and without
+// waiting for Enter when standard input is a terminal (otherwise one byte);
+// returns -1 at end of input.
+int readKeyNoEcho();
+
+// Termination signals (SIGTERM, SIGINT). blockTerminationSignals is called
+// by the main thread before any other thread starts, so every thread
+// inherits the block; waitTerminationSignal then blocks its caller until
+// one arrives and returns its number.
+void blockTerminationSignals();
+int waitTerminationSignal();
+
+// Ends the process at once with status, without running destructors.
+[[noreturn]] void exitNow(int status);
+
 }  // namespace platform
 
 #endif  // MT4BRIDGE_UTIL_PLATFORM_H_

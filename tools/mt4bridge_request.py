@@ -1,0 +1,96 @@
+#!/usr/bin/python3
+"""The back office's side, for operators: sends one JSON request to a
+request queue and prints the reply that arrives for it on the reply queue.
+
+    tools/mt4bridge_request.py --queue userRecordCreate \
+        '{"serial":"1","login":7001,"name":"Ann","group":"demoforex"}'
+
+The reply queue defaults to the request queue's name followed by
+"Callback" (symboTraderDateUpdate answers on symboTraderDateUpdateeCallback).
+A reply belongs to the request when its data.serial equals the request's
+serial; a serial is added when the request has none. Replies of other
+requests are released back to the queue untouched.
+"""
+import argparse
+import json
+import sys
+import uuid
+
+from proton import Message
+from proton.handlers import MessagingHandler
+from proton.reactor import Container
+
+REPLY_KEYS = {"symboTraderDateUpdate": "symboTraderDateUpdateeCallback"}
+
+
+class RequestReply(MessagingHandler):
+    def __init__(self, url, queue, reply_queue, body, serial, timeout, user, password):
+        super().__init__(prefetch=10, auto_accept=False)
+        self.url, self.queue, self.reply_queue = url, queue, reply_queue
+        self.body, self.serial, self.timeout = body, serial, timeout
+        self.user, self.password = user, password
+        self.reply = None
+        self.sent = False
+
+    def on_start(self, event):
+        kwargs = {}
+        if self.user:
+            kwargs = {"user": self.user, "password": self.password, "allowed_mechs": "PLAIN"}
+        conn = event.container.connect(self.url, **kwargs)
+        event.container.create_receiver(conn, self.reply_queue)
+        self.sender = event.container.create_sender(conn, self.queue)
+        self.timer = event.container.schedule(self.timeout, self)
+
+    def on_sendable(self, event):
+        if not self.sent:
+            event.sender.send(Message(body=self.body, durable=True))
+            self.sent = True
+
+    def on_message(self, event):
+        text = event.message.body
+        try:
+            serial = json.loads(text).get("data", {}).get("serial")
+        except (ValueError, AttributeError, TypeError):
+            serial = None
+        if serial == self.serial:
+            self.accept(event.delivery)
+            self.reply = text
+            self.timer.cancel()
+            event.connection.close()
+        else:
+            self.release(event.delivery, delivered=False)
+
+    def on_timer_task(self, event):
+        event.container.stop()
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--broker", default="amqp://127.0.0.1:5672", help="broker URL")
+    p.add_argument("--queue", required=True, help="request queue name")
+    p.add_argument("--reply-queue", help="reply queue name")
+    p.add_argument("--timeout", type=float, default=30.0, help="seconds to wait for the reply")
+    p.add_argument("--user", default="")
+    p.add_argument("--password", default="")
+    p.add_argument("request", help="the JSON request object")
+    a = p.parse_args()
+    try:
+        request = json.loads(a.request)
+    except ValueError as e:
+        sys.exit(f"the request is not JSON: {e}")
+    if not isinstance(request, dict):
+        sys.exit("the request must be a JSON object")
+    if "serial" not in request:
+        request["serial"] = uuid.uuid4().hex[:12]
+    serial = str(request["serial"])
+    reply_queue = a.reply_queue or REPLY_KEYS.get(a.queue, a.queue + "Callback")
+    handler = RequestReply(a.broker, a.queue, reply_queue, json.dumps(request), serial,
+                           a.timeout, a.user, a.password)
+    Container(handler).run()
+    if handler.reply is None:
+        sys.exit(f"no reply on {reply_queue} within {a.timeout:g} s")
+    sys.stdout.write(handler.reply if handler.reply.endswith("\n") else handler.reply + "\n")
+
+
+if __name__ == "__main__":
+    main()
