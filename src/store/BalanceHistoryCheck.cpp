@@ -1,0 +1,105 @@
+#include "store/BalanceHistoryCheck.h"
+
+#include <string>
+
+#include "server/FieldText.h"
+#include "util/Console.h"
+#include "util/Pause.h"
+
+namespace store {
+namespace {
+
+constexpr int kBalanceCmd = 6;
+
+using History = server::ManagerArray<mt::TradeRecord>;
+
+History fetchRecentHistory(server::ManagerLink& normal, int login) {
+  return normal.fetchArray<mt::TradeRecord>(
+      [login](mt::CManagerInterface& iface, int* count) {
+        const mt::ServerTimeT now = iface.ServerTime();
+        return iface.TradesUserHistory(login, now - kHistorySearchSeconds, now,
+                                       count);
+      });
+}
+
+// Up to kHistorySearchCalls calls while none returns a trade; between two
+// calls pauses, then runs reconnect when given. Empty when all failed.
+History searchHistory(server::ManagerLink& normal, int login,
+                      const std::function<int()>* reconnect) {
+  util::consolePrint("TradesUserHistory start\n");
+  History trades;
+  for (int call = 1; call <= kHistorySearchCalls; ++call) {
+    trades = fetchRecentHistory(normal, login);
+    if (trades.count() >= 1) break;
+    util::consolePrint("TradesUserHistory fail\n");
+    trades.reset();
+    if (call == kHistorySearchCalls) break;
+    util::pauseMs(kHistorySearchPauseMs);
+    if (reconnect != nullptr && *reconnect) (*reconnect)();
+  }
+  util::consolePrint("TradesUserHistory end\n");
+  return trades;
+}
+
+// Marks record handled with ticket, stores it under key and saves.
+int acceptMatch(FinanceBalanceStore& balances, const HistoryKey& key,
+                FinanceBalance* record, int ticket) {
+  record->isHandle = 1;
+  record->order = ticket;
+  balances.putAndSave(key, *record);
+  return ticket;
+}
+
+}  // namespace
+
+int checkFinanceBalanceHistory(server::ManagerLink& normal,
+                               FinanceBalanceStore& balances, int login,
+                               const HistoryKey& key, FinanceBalance* record,
+                               const std::function<int()>& reconnectNormal) {
+  util::consolePrint("mapFinanceBalanceHistory.find start\n");
+  FinanceBalance stored;
+  const bool inserted = balances.insertIfAbsent(key, *record, &stored);
+  util::consolePrint("mapFinanceBalanceHistory.find end\n");
+
+  if (inserted) {
+    util::consolePrint("ite == mapFinanceBalanceHistory.end()\n");
+    util::consolePrint("outFinanceBalanceHistoryFile\n");
+    balances.save();
+  } else {
+    util::consolePrint("ite != mapFinanceBalanceHistory.end()\n");
+    if (stored.isHandle == 1) {
+      util::consolePrint("ite->second.isHandle == 1\n");
+      if (stored.order == 0) {
+        // Handled without a ticket: look for the balance trade that carries
+        // the serial as its comment.
+        History trades = searchHistory(normal, login, &reconnectNormal);
+        for (const mt::TradeRecord& trade : trades) {
+          if (trade.cmd == kBalanceCmd &&
+              mt::fieldText(trade.comment) == stored.serial) {
+            const int ticket = trade.order;
+            trades.reset();
+            return acceptMatch(balances, key, record, ticket);
+          }
+        }
+      }
+      util::consolePrint(
+          "crm balance:%s, order %d,balacne Operation completed %.02f for %d\n",
+          stored.comment.c_str(), stored.order, stored.amount, login);
+      record->order = stored.order;
+      return stored.order;
+    }
+  }
+
+  History trades = searchHistory(normal, login, nullptr);
+  for (const mt::TradeRecord& trade : trades) {
+    if (trade.cmd != kBalanceCmd || trade.login != login) continue;
+    const std::string comment = mt::fieldText(trade.comment);
+    if (comment.empty() || comment != record->comment) continue;
+    const int ticket = trade.order;
+    trades.reset();
+    return acceptMatch(balances, key, record, ticket);
+  }
+  return 0;
+}
+
+}  // namespace store
