@@ -1,0 +1,385 @@
+#include "messaging/AsyncConsumer.h"
+
+#include <proton/connection.hpp>
+#include <proton/container.hpp>
+#include <proton/delivery.hpp>
+#include <proton/error_condition.hpp>
+#include <proton/message.hpp>
+#include <proton/messaging_handler.hpp>
+#include <proton/receiver.hpp>
+#include <proton/receiver_options.hpp>
+#include <proton/source_options.hpp>
+#include <proton/transport.hpp>
+#include <proton/value.hpp>
+#include <proton/work_queue.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "messaging/BrokerAddress.h"
+#include "messaging/BrokerConnection.h"
+#include "messaging/Dispatch.h"
+#include "messaging/SendOutcome.h"
+#include "util/Console.h"
+#include "util/Log.h"
+#include "util/Mask.h"
+
+namespace messaging {
+namespace {
+
+constexpr int kCloseTimeoutMs = 5000;  // orderly close before a hard stop
+constexpr const char* kNotText = "NOT A TEXTMESSAGE!";
+
+std::chrono::steady_clock::time_point deadlineAfter(int ms) {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+}
+
+// The message text: an AMQP string body (what a JMS TextMessage becomes);
+// anything else is not a text message.
+std::string messageText(const proton::message& message) {
+  const proton::value& body = message.body();
+  if (body.type() == proton::STRING) return proton::get<std::string>(body);
+  return kNotText;
+}
+
+}  // namespace
+
+// Runs the requests of one queue, one at a time, on its own thread, so a
+// long operation never holds up the connection's event loop.
+class AsyncConsumer::Worker {
+ public:
+  using Completion = std::function<void(uint64_t sequence, bool replied)>;
+
+  Worker(std::string destURI, Completion completion)
+      : destURI_(std::move(destURI)), completion_(std::move(completion)) {}
+
+  // Queues a received message (connection thread).
+  void push(uint64_t sequence, std::string text) {
+    std::lock_guard<std::mutex> lock(mu_);
+    queue_.emplace_back(sequence, std::move(text));
+    cv_.notify_one();
+  }
+
+  // No request starts after this; the one in progress finishes.
+  void stop() {
+    std::lock_guard<std::mutex> lock(mu_);
+    stopping_ = true;
+    cv_.notify_one();
+  }
+
+  // Thread body.
+  void run() {
+    for (;;) {
+      std::pair<uint64_t, std::string> item;
+      {
+        std::unique_lock<std::mutex> lock(mu_);
+        cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (stopping_) return;
+        item = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      std::string shown = util::maskSecrets(item.second);
+      util::printAndLog("\ndestURI #%s Received: %s\n", destURI_.c_str(), shown.c_str());
+      beginRequestOutcome();
+      try {
+        dispatchRequest(destURI_, item.second);
+      } catch (...) {
+        util::printAndLog("destURI #%s request not handled: unknown error\n", destURI_.c_str());
+      }
+      completion_(item.first, !replyFailedSinceBegin());
+    }
+  }
+
+ private:
+  const std::string destURI_;
+  const Completion completion_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<std::pair<uint64_t, std::string>> queue_;
+  bool stopping_ = false;
+};
+
+// The consumer's connection events, on the connection's event-loop thread.
+// Other threads reach it only through complete(), requestClose() and the
+// finish flag.
+class AsyncConsumer::Handler : public proton::messaging_handler {
+ public:
+  Handler(BrokerAddress address, std::string source, std::string destURI)
+      : address_(std::move(address)), source_(std::move(source)), destURI_(std::move(destURI)) {}
+
+  void setWorker(Worker* worker) { worker_ = worker; }
+
+  // Caller side -----------------------------------------------------------
+
+  // The worker has finished request sequence: acknowledge it when its
+  // reply was stored, hand it back for redelivery otherwise.
+  void complete(uint64_t sequence, bool replied) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (workQueue_ == nullptr) return;  // the broker redelivers it
+    workQueue_->add([this, sequence, replied] { finish(sequence, replied); });
+  }
+
+  // Queues the close behind every acknowledgement already handed over.
+  bool requestClose() {
+    std::lock_guard<std::mutex> lock(mu_);
+    closing_ = true;
+    if (workQueue_ == nullptr) return false;
+    return workQueue_->add([this] {
+      if (connection_) connection_.close();
+    });
+  }
+
+  void markFinished() {
+    std::lock_guard<std::mutex> lock(mu_);
+    finished_ = true;
+    workQueue_ = nullptr;
+    cv_.notify_all();
+  }
+
+  bool waitFinished(int ms) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_until(lock, deadlineAfter(ms), [this] { return finished_; });
+  }
+
+  // Event side ------------------------------------------------------------
+
+  void on_container_start(proton::container& c) override {
+    connection_ = c.connect(address_.urls[0], brokerConnectionOptions(address_));
+    std::lock_guard<std::mutex> lock(mu_);
+    workQueue_ = &connection_.work_queue();
+  }
+
+  void on_connection_open(proton::connection& c) override {
+    ++generation_;
+    if (receiverRequested_) {
+      util::printAndLog("destURI #%s connection restored\n", destURI_.c_str());
+      return;  // the subscription is reattached with the connection
+    }
+    receiverRequested_ = true;
+    proton::receiver_options options;
+    options.credit_window(0);  // credit is granted one message at a time
+    options.auto_accept(false);
+    options.source(proton::source_options().address(source_));
+    c.open_receiver(source_, options);
+  }
+
+  void on_receiver_open(proton::receiver& r) override {
+    receiver_ = r;
+    subscribed_ = true;
+    grantCredit();
+  }
+
+  void on_message(proton::delivery& d, proton::message& m) override {
+    uint64_t sequence = ++lastSequence_;
+    inFlight_.emplace(sequence, InFlight{d, generation_});
+    worker_->push(sequence, messageText(m));
+  }
+
+  void on_receiver_error(proton::receiver& r) override {
+    util::printAndLog("destURI #%s subscription refused: %s\n", destURI_.c_str(),
+                      r.error().what().c_str());
+    r.connection().close();
+  }
+
+  void on_connection_error(proton::connection& c) override { lastError_ = c.error().what(); }
+
+  void on_transport_error(proton::transport& t) override {
+    // Deliveries of the lost connection can no longer be acknowledged; the
+    // broker redelivers them on the next one.
+    ++generation_;
+    lastError_ = t.error().what();
+    if (address_.failover && subscribed_) {
+      util::printAndLog("destURI #%s connection interrupted: %s\n", destURI_.c_str(),
+                        lastError_.c_str());
+    }
+  }
+
+  void on_transport_close(proton::transport&) override {
+    bool closing;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      workQueue_ = nullptr;
+      closing = closing_;
+    }
+    // The connection is finished: release its objects on their own thread.
+    inFlight_.clear();
+    receiver_ = proton::receiver();
+    connection_ = proton::connection();
+    if (closing) return;
+    if (!subscribed_) {
+      // Never subscribed: this queue stays unserved, the others go on.
+      util::printAndLog("Consumer destURI:%s start fail: %s\n", destURI_.c_str(),
+                        lastError_.empty() ? "connection closed" : lastError_.c_str());
+      worker_->stop();
+      return;
+    }
+    AsyncConsumer::onException();
+  }
+
+  void on_error(const proton::error_condition& e) override { lastError_ = e.what(); }
+
+ private:
+  struct InFlight {
+    proton::delivery delivery;
+    uint64_t generation;  // connection it arrived on
+  };
+
+  void finish(uint64_t sequence, bool replied) {
+    auto it = inFlight_.find(sequence);
+    if (it == inFlight_.end()) return;
+    if (it->second.generation == generation_) {
+      if (replied) {
+        it->second.delivery.accept();
+      } else {
+        it->second.delivery.modify();  // redelivered, counted by the broker
+      }
+    }
+    inFlight_.erase(it);
+    grantCredit();
+  }
+
+  // One message at a time: credit only when nothing is in flight.
+  void grantCredit() {
+    if (!receiver_ || !inFlight_.empty()) return;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (closing_) return;
+    }
+    if (receiver_.credit() <= 0) receiver_.add_credit(1);
+  }
+
+  const BrokerAddress address_;
+  const std::string source_;
+  const std::string destURI_;
+  Worker* worker_ = nullptr;
+
+  // Shared with other threads.
+  std::mutex mu_;
+  std::condition_variable cv_;
+  proton::work_queue* workQueue_ = nullptr;
+  bool closing_ = false;
+  bool finished_ = false;
+
+  // Event thread only.
+  proton::connection connection_;
+  proton::receiver receiver_;
+  std::map<uint64_t, InFlight> inFlight_;
+  uint64_t lastSequence_ = 0;
+  uint64_t generation_ = 0;
+  bool receiverRequested_ = false;
+  bool subscribed_ = false;
+  std::string lastError_;
+};
+
+AsyncConsumer::AsyncConsumer() = default;
+
+AsyncConsumer::~AsyncConsumer() { close(); }
+
+void AsyncConsumer::configure(const std::string& brokerURI, const std::string& destURI,
+                              bool useTopic, bool sessionTransacted) {
+  brokerURI_ = brokerURI;
+  destURI_ = destURI;
+  useTopic_ = useTopic;
+  sessionTransacted_ = sessionTransacted;
+}
+
+int AsyncConsumer::run() {
+  if (running_) return 1;
+  BrokerAddress address;
+  if (!parseBrokerAddress(brokerURI_, &address)) {
+    reportUnsupportedBrokerAddress(brokerURI_);
+    return -1;
+  }
+  std::string source = useTopic_ ? "topic://" + destURI_ : destURI_;
+  handler_ = std::make_unique<Handler>(address, source, destURI_);
+  Handler* handler = handler_.get();
+  worker_ = std::make_unique<Worker>(
+      destURI_, [handler](uint64_t sequence, bool replied) { handler->complete(sequence, replied); });
+  handler_->setWorker(worker_.get());
+  container_ = std::make_unique<proton::container>(*handler_, "mt4bridge-consumer-" + destURI_);
+  proton::container* container = container_.get();
+  workerThread_ = std::thread([worker = worker_.get()] { worker->run(); });
+  connectionThread_ = std::thread([container, handler] {
+    try {
+      container->run();
+    } catch (const std::exception& e) {
+      util::consolePrint("consumer connection ended: %s\n", e.what());
+    }
+    handler->markFinished();
+  });
+  running_ = true;
+  return 1;
+}
+
+void AsyncConsumer::beginClose() {
+  if (running_) worker_->stop();
+}
+
+void AsyncConsumer::close() {
+  if (!running_) return;
+  running_ = false;
+  worker_->stop();
+  workerThread_.join();  // the request in progress has returned
+  if (!handler_->requestClose() || !handler_->waitFinished(kCloseTimeoutMs)) container_->stop();
+  connectionThread_.join();
+  container_.reset();
+  handler_.reset();
+  worker_.reset();
+}
+
+void AsyncConsumer::onException() {
+  util::consolePrint("CMS Exception occurred.  Shutting down client.\n");
+  std::_Exit(1);
+}
+
+namespace {
+
+struct ConsumerRegistry {
+  std::mutex mu;
+  std::vector<std::unique_ptr<AsyncConsumer>> consumers;
+};
+
+// Never destroyed: at process exit the consumers' threads end with the
+// process instead of being joined.
+ConsumerRegistry& registry() {
+  static ConsumerRegistry* r = new ConsumerRegistry;
+  return *r;
+}
+
+}  // namespace
+
+int createConsumer(const std::string& brokerURI, const std::string& destURI,
+                   const std::string& label) {
+  if (destURI.empty()) {
+    util::consolePrint("consumer destUrl(%s) is null\n", label.c_str());
+    return 1;
+  }
+  auto consumer = std::make_unique<AsyncConsumer>();
+  consumer->configure(brokerURI, destURI, false, false);
+  if (consumer->run() != 1) return 1;
+  {
+    std::lock_guard<std::mutex> lock(registry().mu);
+    registry().consumers.push_back(std::move(consumer));
+  }
+  util::consolePrint("consumer destUrl(%s) success\n", label.c_str());
+  return 1;
+}
+
+void stopConsumers() {
+  std::vector<std::unique_ptr<AsyncConsumer>> consumers;
+  {
+    std::lock_guard<std::mutex> lock(registry().mu);
+    consumers.swap(registry().consumers);
+  }
+  for (auto& consumer : consumers) consumer->beginClose();
+  for (auto& consumer : consumers) consumer->close();
+}
+
+}  // namespace messaging
