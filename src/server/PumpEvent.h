@@ -1,0 +1,41 @@
+// The pumping handler: keeps the two stores in step with what the trading
+// server pushes to the pumping manager.
+//   trade change (9), type 1, cmd 6 or 7: the balance-history record of
+//     (comment, login) is marked carried out with the trade's ticket and
+//     the store saved; an unknown key changes nothing.
+//   account change (3), type 0 or 2: the account's identity entry is set;
+//     type 1: it is removed (memory only).
+//   quote change (5): the updated quotes are read and dropped.
+// Null data and every other event are ignored. Sends nothing, logs nothing.
+//
+// Runs on the plugin's pumping thread. It never takes a manager link's
+// lock (quotes are read through interfaceForPumpHandler()), so it cannot
+// deadlock against an operation or the reconnection thread; the stores
+// take their own locks.
+#ifndef MT4BRIDGE_SERVER_PUMP_EVENT_H_
+#define MT4BRIDGE_SERVER_PUMP_EVENT_H_
+
+#include "server/ManagerLink.h"
+#include "store/FinanceBalanceStore.h"
+#include "store/UserInfoStore.h"
+
+namespace server {
+
+// Room for quotes per SymbolInfoUpdated call, and the most calls made for
+// one quote event (the plugin drains its queue long before that).
+constexpr int kQuoteBatch = 32;
+constexpr int kQuoteReadsMax = 1000;
+
+// Tells the handler where the stores and the pumping manager are. Start-up
+// calls it before any connection is made; every pointer may be null (that
+// part of the handling is then skipped) and must outlive pumping (until the
+// pumping manager is disconnected). Calling it again replaces all three.
+void setPumpTargets(store::FinanceBalanceStore* balances,
+                    store::UserInfoStore* users, ManagerLink* pumping);
+
+// The handler given to PumpingSwitchEx; param is ignored.
+void pumpEvent(int code, int type, void* data, void* param);
+
+}  // namespace server
+
+#endif  // MT4BRIDGE_SERVER_PUMP_EVENT_H_

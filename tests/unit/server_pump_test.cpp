@@ -1,0 +1,247 @@
+// The pumping handler against real stores (files in a temporary folder)
+// and a fake pumping manager.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "FakeManager.h"
+#include "server/Connections.h"
+#include "server/FieldText.h"
+#include "server/PumpEvent.h"
+#include "server/StopFlag.h"
+#include "store/FinanceBalanceStore.h"
+#include "store/UserInfoStore.h"
+
+namespace {
+
+using testing_support::FakeManager;
+
+class PumpEventTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    namespace fs = std::filesystem;
+    dir_ = fs::temp_directory_path() /
+           ("mt4bridge-pump-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    balances_ = std::make_unique<store::FinanceBalanceStore>(
+        (dir_ / "financeBalanceHistory").string());
+    users_ = std::make_unique<store::UserInfoStore>((dir_ / "userInfo").string());
+    server::setPumpTargets(balances_.get(), users_.get(), &pumping_);
+  }
+
+  void TearDown() override {
+    server::setPumpTargets(nullptr, nullptr, nullptr);
+    std::filesystem::remove_all(dir_);
+  }
+
+  bool historyFileExists() const {
+    return std::filesystem::exists(dir_ / "financeBalanceHistory");
+  }
+
+  void remember(const std::string& comment, int login) {
+    store::FinanceBalance record;
+    record.serial = "s-" + comment;
+    record.comment = comment;
+    record.amount = 10;
+    record.login = login;
+    balances_->put(record);  // in memory only: no file yet
+  }
+
+  store::FinanceBalance stored(const std::string& comment, int login) {
+    store::FinanceBalance out;
+    EXPECT_TRUE(balances_->find(store::HistoryKey{comment, login}, &out));
+    return out;
+  }
+
+  static mt::TradeRecord trade(int order, int login, int cmd,
+                               const std::string& comment) {
+    mt::TradeRecord t{};
+    t.order = order;
+    t.login = login;
+    t.cmd = cmd;
+    mt::setField(t.comment, comment);
+    return t;
+  }
+
+  static mt::UserRecord account(int login, const std::string& name) {
+    mt::UserRecord u{};
+    u.login = login;
+    mt::setField(u.name, name);
+    mt::setField(u.email, name + "@example.com");
+    mt::setField(u.group, "demo");
+    mt::setField(u.comment, "c");
+    mt::setField(u.lead_source, "web");
+    return u;
+  }
+
+  std::filesystem::path dir_;
+  FakeManager fake_;
+  server::ManagerLink pumping_{&fake_};
+  std::unique_ptr<store::FinanceBalanceStore> balances_;
+  std::unique_ptr<store::UserInfoStore> users_;
+};
+
+TEST_F(PumpEventTest, BalanceAndCreditTradesMarkTheirRecordHandled) {
+  remember("dep-1", 5001);
+  remember("cred-1", 5001);
+  mt::TradeRecord balance = trade(9001, 5001, mt::OP_BALANCE, "dep-1");
+  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &balance,
+                    nullptr);
+  store::FinanceBalance r = stored("dep-1", 5001);
+  EXPECT_EQ(1, r.isHandle);
+  EXPECT_EQ(9001, r.order);
+  EXPECT_TRUE(historyFileExists());
+
+  mt::TradeRecord credit = trade(9002, 5001, mt::OP_CREDIT, "cred-1");
+  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &credit,
+                    nullptr);
+  EXPECT_EQ(9002, stored("cred-1", 5001).order);
+
+  // The saved file holds both.
+  store::FinanceBalanceStore reread(balances_->path());
+  ASSERT_EQ(1, reread.load());
+  EXPECT_EQ(2u, reread.size());
+}
+
+TEST_F(PumpEventTest, UnknownKeyChangesNothingAndWritesNoFile) {
+  remember("ABC", 42);
+  // Same characters run together, different movement.
+  mt::TradeRecord other = trade(1, 2, mt::OP_BALANCE, "ABC4");
+  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &other, nullptr);
+  mt::TradeRecord otherLogin = trade(1, 43, mt::OP_BALANCE, "ABC");
+  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &otherLogin,
+                    nullptr);
+  EXPECT_EQ(0, stored("ABC", 42).isHandle);
+  EXPECT_EQ(1u, balances_->size());
+  EXPECT_FALSE(historyFileExists());
+}
+
+TEST_F(PumpEventTest, OtherTransactionTypesAndCommandsAreIgnored) {
+  remember("dep", 7);
+  for (int type : {0, 2, 3, -1}) {
+    mt::TradeRecord t = trade(5, 7, mt::OP_BALANCE, "dep");
+    server::pumpEvent(mt::PUMP_UPDATE_TRADES, type, &t, nullptr);
+  }
+  for (int cmd : {0, 1, 5, 8}) {
+    mt::TradeRecord t = trade(5, 7, cmd, "dep");
+    server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
+  }
+  // The same record as an account event or an unknown event: ignored.
+  mt::TradeRecord t = trade(5, 7, mt::OP_BALANCE, "dep");
+  server::pumpEvent(mt::PUMP_UPDATE_ONLINE, mt::TRANS_DELETE, &t, nullptr);
+  EXPECT_EQ(0, stored("dep", 7).isHandle);
+  EXPECT_FALSE(historyFileExists());
+}
+
+TEST_F(PumpEventTest, FullWidthCommentIsReadWithinItsField) {
+  const std::string full(sizeof(mt::TradeRecord::comment), 'x');
+  remember(full, 8);
+  mt::TradeRecord t = trade(77, 8, mt::OP_BALANCE, full);  // no terminator
+  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
+  EXPECT_EQ(77, stored(full, 8).order);
+}
+
+TEST_F(PumpEventTest, AccountChangesUpdateIdentitiesInMemoryOnly) {
+  mt::UserRecord added = account(100, "Ann");
+  server::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, &added, nullptr);
+  store::UserIdentity id;
+  ASSERT_TRUE(users_->find(100, &id));
+  EXPECT_EQ("Ann", id.name);
+  EXPECT_EQ("Ann@example.com", id.email);
+  EXPECT_EQ("demo", id.group);
+  EXPECT_EQ("c", id.comment);
+  EXPECT_EQ("web", id.leadSource);
+
+  mt::UserRecord updated = account(100, "Bob");
+  mt::setField(updated.lead_source, std::string(40, 'L'));  // fills field
+  server::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_UPDATE, &updated,
+                    nullptr);
+  ASSERT_TRUE(users_->find(100, &id));
+  EXPECT_EQ("Bob", id.name);
+  EXPECT_EQ(std::string(sizeof(updated.lead_source), 'L'), id.leadSource);
+
+  mt::UserRecord unknownType = account(100, "Eve");
+  server::pumpEvent(mt::PUMP_UPDATE_USERS, 7, &unknownType, nullptr);
+  ASSERT_TRUE(users_->find(100, &id));
+  EXPECT_EQ("Bob", id.name);
+
+  server::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_DELETE, &updated,
+                    nullptr);
+  EXPECT_FALSE(users_->find(100, &id));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "userInfo"));
+}
+
+TEST_F(PumpEventTest, MissingDataOrTargetsAreIgnored) {
+  remember("dep", 7);
+  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, nullptr,
+                    nullptr);
+  server::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, nullptr, nullptr);
+  server::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_DELETE, nullptr,
+                    nullptr);
+  EXPECT_EQ(0u, users_->size());
+  server::setPumpTargets(nullptr, nullptr, nullptr);
+  mt::TradeRecord t = trade(5, 7, mt::OP_BALANCE, "dep");
+  mt::UserRecord u = account(1, "A");
+  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
+  server::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, &u, nullptr);
+  server::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
+  EXPECT_EQ(0, stored("dep", 7).isHandle);
+  EXPECT_EQ(0u, users_->size());
+  EXPECT_EQ(0, fake_.count("SymbolInfoUpdated"));
+}
+
+TEST_F(PumpEventTest, QuotesAreReadUntilNoneAreLeftAndTheLoopIsBounded) {
+  fake_.script("SymbolInfoUpdated", {32, 32, 5, 0});
+  server::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
+  auto calls = fake_.calls();
+  ASSERT_EQ(4u, calls.size());
+  for (const auto& c : calls) {
+    EXPECT_EQ("SymbolInfoUpdated", c.name);
+    EXPECT_EQ(std::vector<std::string>{"32"}, c.args);
+  }
+  fake_.clearCalls();
+  fake_.script("SymbolInfoUpdated", {-1});
+  server::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
+  EXPECT_EQ(1, fake_.count("SymbolInfoUpdated"));
+
+  // An interface that always has more never keeps the handler forever.
+  fake_.clearCalls();
+  fake_.script("SymbolInfoUpdated", {});
+  fake_.setDefault("SymbolInfoUpdated", 32);
+  server::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
+  EXPECT_EQ(server::kQuoteReadsMax, fake_.count("SymbolInfoUpdated"));
+}
+
+TEST_F(PumpEventTest, QuoteEventNeverWaitsForTheLinkLock) {
+  fake_.script("SymbolInfoUpdated", {3, 0});
+  // The handler runs while another thread is inside a call on the link.
+  std::promise<void> done;
+  std::future<void> finished = done.get_future();
+  pumping_.call(0, [&](mt::CManagerInterface&) {
+    std::thread([&done] {
+      server::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
+      done.set_value();
+    }).detach();
+    EXPECT_EQ(std::future_status::ready,
+              finished.wait_for(std::chrono::seconds(10)));
+    return 0;
+  });
+  EXPECT_EQ(2, fake_.count("SymbolInfoUpdated"));
+}
+
+TEST_F(PumpEventTest, HandlerGivenToPumpingReachesTheStores) {
+  server::clearStop();
+  remember("w-1", 3);
+  ASSERT_EQ(1, server::connectPumpingManager(pumping_));
+  mt::TradeRecord t = trade(4242, 3, mt::OP_BALANCE, "w-1");
+  ASSERT_TRUE(fake_.firePump(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t));
+  EXPECT_EQ(4242, stored("w-1", 3).order);
+}
+
+}  // namespace
