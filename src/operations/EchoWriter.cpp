@@ -1,0 +1,35 @@
+#include "operations/EchoWriter.h"
+
+namespace operations {
+
+void EchoWriter::text(const char* key, const std::string* value) {
+  data_[key] = *value;
+}
+
+void EchoWriter::int64(const char* key, const std::int64_t* value) {
+  data_[key] = Json::Int64(*value);
+}
+
+void EchoWriter::int32(const char* key, const int* value) {
+  data_[key] = *value;
+}
+
+void EchoWriter::real(const char* key, const double* value) {
+  data_[key] = *value;
+}
+
+void EchoWriter::routeType(const std::string* value) {
+  data_["routeType"] = *value;
+}
+
+void EchoWriter::intList(const char* key, const std::vector<int>* value) {
+  if (value->empty()) {
+    data_[key] = Json::Value(Json::nullValue);
+    return;
+  }
+  Json::Value list(Json::arrayValue);
+  for (int v : *value) list.append(v);
+  data_[key] = list;
+}
+
+}  // namespace operations

@@ -1,0 +1,59 @@
+// Writes a request record back as the data object of its reply, by the same
+// field list that RequestReader reads it with (see RequestReader.h), so a
+// reply echoes exactly what was parsed.
+#ifndef MT4BRIDGE_OPERATIONS_ECHO_WRITER_H_
+#define MT4BRIDGE_OPERATIONS_ECHO_WRITER_H_
+
+#include <json/json.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace operations {
+
+class EchoWriter {
+ public:
+  EchoWriter() : data_(Json::objectValue) {}
+  EchoWriter(const EchoWriter&) = delete;
+  EchoWriter& operator=(const EchoWriter&) = delete;
+
+  void text(const char* key, const std::string* value);
+  void int64(const char* key, const std::int64_t* value);
+  void int32(const char* key, const int* value);
+  void real(const char* key, const double* value);
+  // "routeType" as text (empty when the request had none).
+  void routeType(const std::string* value);
+  // An array of the integers in order; null when the list is empty.
+  void intList(const char* key, const std::vector<int>* value);
+  // A nested object written by its own field list.
+  template <typename Record>
+  void object(const char* key, Record* value) {
+    EchoWriter nested;
+    value->fields(nested);
+    data_[key] = nested.data();
+  }
+
+  // Sets key to value, for fields a record writes by rules of its own.
+  void set(const char* key, const Json::Value& value) { data_[key] = value; }
+
+  // The object written so far.
+  const Json::Value& data() const { return data_; }
+
+ private:
+  Json::Value data_;
+};
+
+// The data object of *record, by its field list. The record is not changed
+// (the field list is one member template for reading and writing, so it
+// takes the record as non-const).
+template <typename Record>
+Json::Value echoRecord(Record& record) {
+  EchoWriter writer;
+  record.fields(writer);
+  return writer.data();
+}
+
+}  // namespace operations
+
+#endif  // MT4BRIDGE_OPERATIONS_ECHO_WRITER_H_

@@ -1,0 +1,34 @@
+#include "operations/RequestReader.h"
+
+namespace operations {
+
+void RequestReader::text(const char* key, std::string* out) {
+  *out = value(key).asString();
+}
+
+void RequestReader::int64(const char* key, std::int64_t* out) {
+  *out = value(key).asInt64();
+}
+
+void RequestReader::int32(const char* key, int* out) {
+  *out = value(key).asInt();
+}
+
+void RequestReader::real(const char* key, double* out) {
+  *out = value(key).asDouble();
+}
+
+void RequestReader::routeType(std::string* out) {
+  const Json::Value& v = value("routeType");
+  *out = v.isNull() ? std::string() : v.asString();
+}
+
+void RequestReader::intList(const char* key, std::vector<int>* out) {
+  const Json::Value& v = value(key);
+  const Json::ArrayIndex n = v.size();
+  out->clear();
+  out->reserve(n);
+  for (Json::ArrayIndex i = 0; i < n; ++i) out->push_back(v[i].asInt());
+}
+
+}  // namespace operations

@@ -1,0 +1,83 @@
+// Reads a request record from the top-level keys of a request object.
+//
+// Every request record lists its keys once, in a member template that both
+// this reader and EchoWriter run:
+//
+//   struct CloseUserTradesEntity {
+//     std::int64_t login = 0;
+//     std::string serial;
+//     std::string routeType;
+//     template <typename Fields>
+//     void fields(Fields& f) {
+//       f.int64("login", &login);
+//       f.text("serial", &serial);
+//       f.routeType(&routeType);
+//     }
+//   };
+//
+// Each key is read with JsonCpp's own conversion, so an absent or null key
+// gives the empty text or 0, a number or bool under a text key gives its
+// text, and a value JsonCpp cannot convert (an object where a text is
+// expected, a text where a number is expected, a number out of range)
+// throws Json::LogicError out of the reader. The reader catches nothing:
+// read the whole record before any manager call or reply.
+#ifndef MT4BRIDGE_OPERATIONS_REQUEST_READER_H_
+#define MT4BRIDGE_OPERATIONS_REQUEST_READER_H_
+
+#include <json/json.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace operations {
+
+class RequestReader {
+ public:
+  // object: the request object (or a nested object, or null); must outlive
+  // the reader.
+  explicit RequestReader(const Json::Value& object) : object_(object) {}
+  RequestReader(const RequestReader&) = delete;
+  RequestReader& operator=(const RequestReader&) = delete;
+
+  // asString(): "" when absent or null.
+  void text(const char* key, std::string* out);
+  // asInt64(): 0 when absent or null; a fraction is cut toward zero.
+  void int64(const char* key, std::int64_t* out);
+  // asInt(): 0 when absent or null; a fraction is cut toward zero.
+  void int32(const char* key, int* out);
+  // asDouble(): 0.0 when absent or null; an integer is taken as is.
+  void real(const char* key, double* out);
+  // "routeType" with asString(), only when present and not null; else "".
+  void routeType(std::string* out);
+  // The value's size(), then every element with asInt(), in order. Absent,
+  // null, or a plain number or text gives an empty list; an object with
+  // members throws.
+  void intList(const char* key, std::vector<int>* out);
+  // A nested object read by its own field list; absent or null reads every
+  // field of it as absent, a value that is not an object throws.
+  template <typename Record>
+  void object(const char* key, Record* out) {
+    RequestReader nested(value(key));
+    out->fields(nested);
+  }
+
+  // The raw value under key (null when absent), for records that read a key
+  // by rules of their own.
+  const Json::Value& value(const char* key) const { return object_[key]; }
+
+ private:
+  const Json::Value& object_;
+};
+
+// Fills *record from request by the record's field list. Throws what
+// RequestReader throws.
+template <typename Record>
+void readRecord(const Json::Value& request, Record* record) {
+  RequestReader reader(request);
+  record->fields(reader);
+}
+
+}  // namespace operations
+
+#endif  // MT4BRIDGE_OPERATIONS_REQUEST_READER_H_

@@ -1,0 +1,130 @@
+#include "operations/accounts/UserRecordCreate.h"
+
+#include <cstdint>
+#include <string>
+
+#include "operations/Reply.h"
+#include "operations/RequestReader.h"
+#include "operations/accounts/UserRecordCreateEntity.h"
+#include "server/FieldText.h"
+#include "server/ManagerApi.h"
+#include "util/Pause.h"
+#include "util/TextConvert.h"
+
+namespace operations {
+namespace {
+
+constexpr int kCreatePauseMs = 1000;
+constexpr unsigned int kNoColor = 0xFF000000u;
+
+// The identity texts of a known account, as the store or the server holds
+// them.
+struct KnownIdentity {
+  std::string name;
+  std::string email;
+  std::string group;
+  std::string comment;
+  std::string leadSource;
+};
+
+// An equal lead source alone matches; failing that, all four of name,
+// e-mail, group and comment must be equal. Byte comparison of the request's
+// texts as received.
+bool sameIdentity(const UserRecordCreateEntity& request,
+                  const KnownIdentity& known) {
+  if (request.leadSource == known.leadSource) return true;
+  return request.name == known.name && request.email == known.email &&
+         request.group == known.group && request.comment == known.comment;
+}
+
+KnownIdentity identityOf(const store::UserIdentity& entry) {
+  return KnownIdentity{entry.name, entry.email, entry.group, entry.comment,
+                       entry.leadSource};
+}
+
+KnownIdentity identityOf(const mt::UserRecord& user) {
+  return KnownIdentity{mt::fieldText(user.name), mt::fieldText(user.email),
+                       mt::fieldText(user.group), mt::fieldText(user.comment),
+                       mt::fieldText(user.lead_source)};
+}
+
+// The server's account number: the low 32 bits of a request login.
+int accountOf(std::int64_t login) {
+  return static_cast<int>(static_cast<std::uint32_t>(login));
+}
+
+// The new account's record. Every text is cut to its field's width; the
+// address, like every field, fills its 96 bytes without terminator when the
+// converted text is that long or longer.
+mt::UserRecord newAccount(const UserRecordCreateEntity& request) {
+  mt::UserRecord user{};
+  user.login = accountOf(request.login);
+  mt::setField(user.group, request.group);
+  mt::setField(user.password, request.masterPass);
+  user.enable = 1;
+  user.enable_change_password = 1;
+  user.enable_read_only = request.valid == 1 ? 0 : 1;
+  mt::setField(user.password_investor, request.investorPass);
+  mt::setField(user.password_phone, std::string());
+  mt::setField(user.name, util::toServerText(request.name));
+  mt::setField(user.country, request.country);
+  mt::setField(user.city, util::toServerText(request.city));
+  mt::setField(user.state, util::toServerText(request.town));
+  mt::setField(user.zipcode, request.postalCode);
+  mt::setField(user.address, util::toServerText(request.addressLine));
+  mt::setField(user.lead_source, request.leadSource);
+  mt::setField(user.phone, request.phone);
+  mt::setField(user.email, request.email);
+  mt::setField(user.comment, request.comment);
+  mt::setField(user.id, util::toServerText(request.id));
+  mt::setField(user.status, std::string());
+  user.leverage = request.leverage;
+  user.agent_account = accountOf(request.agent);
+  user.user_color = kNoColor;
+  return user;
+}
+
+}  // namespace
+
+int userRecordCreate(OperationContext& ctx, const Json::Value& request,
+                     messaging::ReplySender& reply) {
+  util::pauseMs(kCreatePauseMs);
+
+  UserRecordCreateEntity record;
+  readRecord(request, &record);
+
+  if (!ctx.hasInterfaces()) return replyEcho(reply, record, kCodeNoInterface);
+
+  const int login = accountOf(record.login);
+
+  store::UserIdentity stored;
+  if (ctx.users.find(login, &stored)) {
+    return replyEcho(reply, record,
+                     sameIdentity(record, identityOf(stored))
+                         ? kCodeSuccess
+                         : kCodeOtherIdentity);
+  }
+
+  mt::UserRecord fetched{};
+  const int got = ctx.pumping.call(kNotCalled, [&](mt::CManagerInterface& m) {
+    return m.UserRecordGet(login, &fetched);
+  });
+  if (got == kNotCalled) return replyEcho(reply, record, kCodeNoInterface);
+  if (got == mt::RET_OK) {
+    return replyEcho(reply, record,
+                     sameIdentity(record, identityOf(fetched))
+                         ? kCodeSuccess
+                         : kCodeOtherIdentity);
+  }
+
+  mt::UserRecord user = newAccount(record);
+  const int created = ctx.normal.call(kNotCalled, [&](mt::CManagerInterface& m) {
+    return m.UserRecordNew(&user);
+  });
+  if (created == kNotCalled) return replyEcho(reply, record, kCodeNoInterface);
+  return replyEcho(reply, record,
+                   created == mt::RET_OK ? kCodeSuccess
+                                         : failedCallCode(created));
+}
+
+}  // namespace operations
