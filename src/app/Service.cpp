@@ -1,0 +1,166 @@
+#include "app/Service.h"
+
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "app/ConsoleInput.h"
+#include "config/Config.h"
+#include "messaging/AsyncConsumer.h"
+#include "messaging/Dispatch.h"
+#include "operations/accounts/UserRecordCreate.h"
+#include "server/Connections.h"
+#include "server/FieldText.h"
+#include "server/PumpEvent.h"
+#include "server/StopFlag.h"
+#include "util/Console.h"
+#include "util/Log.h"
+#include "util/Pause.h"
+#include "util/Platform.h"
+#include "util/TextConvert.h"
+
+namespace app {
+namespace {
+
+constexpr int kStartupWaitMs = 10000;
+constexpr int kListRetryMs = 10000;
+
+}  // namespace
+
+Service::Service()
+    : normal_(server::kManagerLibraryPath),
+      pumping_(server::kManagerLibraryPath),
+      reconnection_(server::ManagerLinks{&normal_, &pumping_}, &server::pumpEvent),
+      context_{normal_, pumping_, balances_, users_, config::current()} {}
+
+int Service::run() {
+  std::thread(&Service::signalLoop, this).detach();
+
+  bool started = config::loadConfig() >= 0 && store::loadFinanceBalanceHistory(balances_) >= 0 &&
+                 users_.load() >= 0 && init() > 0;
+  if (!started) {
+    startFailed_ = true;
+    pauseConsole();
+    return -1;
+  }
+  if (askExit(stdin)) {
+    waitKeyToStop();
+    shutdown();
+    platform::exitNow(0);
+  }
+  // Standard input has ended: keep serving until a termination signal.
+  for (;;) util::pauseMs(60 * 60 * 1000);
+}
+
+int Service::init() {
+  const config::ConfigRecord& cfg = config::current();
+  const std::string brokerURI = cfg.brokerURI;
+  util::consoleWPrint(L"Server: %ls\n", util::stringToLPCWSTR(cfg.server).c_str());
+
+  server::setPumpTargets(&balances_, &users_, &pumping_);
+  server::clearStop();
+  reconnection_.start();
+  util::pauseMs(kStartupWaitMs);
+
+  subscribeSymbols();
+  if (cfg.pumpUpdateBidAsk == 1) loadAccountList();
+
+  std::lock_guard<std::mutex> lock(lifecycle_);
+  if (server::stopRequested()) return -1;
+  const auto& queues = config::queueTable();
+  for (size_t i = 0; i < queues.size(); ++i) {
+    if (messaging::createProducer(brokerURI, cfg.*queues[i].replyName, queues[i].producerLabel,
+                                  &producers_[i]) <= 0) {
+      cleanup();
+      return -1;
+    }
+  }
+  installRoutes();
+  for (const config::QueueInfo& q : queues) {
+    if (messaging::createConsumer(brokerURI, cfg.*q.requestName, q.consumerLabel) <= 0) {
+      cleanup();
+      return -1;
+    }
+  }
+  util::printAndLog("init success\n");
+  return 1;
+}
+
+void Service::subscribeSymbols() {
+  auto fetch = [this] {
+    return pumping_.fetchArray<mt::ConSymbol>(
+        [](mt::CManagerInterface& m, int* total) { return m.SymbolsGetAll(total); });
+  };
+  server::ManagerArray<mt::ConSymbol> symbols = fetch();
+  while (symbols.count() <= 0 && !server::stopRequested()) {
+    util::pauseMs(kListRetryMs);
+    symbols = fetch();
+    util::consolePrint("SymbolsGetAll size(%d)\n", symbols.count());
+  }
+  for (const mt::ConSymbol& symbol : symbols) {
+    const std::string name = mt::fieldText(symbol.symbol);
+    pumping_.call(0, [&](mt::CManagerInterface& m) { return m.SymbolAdd(name.c_str()); });
+  }
+}
+
+void Service::loadAccountList() {
+  auto fetch = [this] {
+    return pumping_.fetchArray<mt::UserRecord>(
+        [](mt::CManagerInterface& m, int* total) { return m.UsersGet(total); });
+  };
+  server::ManagerArray<mt::UserRecord> users = fetch();
+  while (users.count() <= 0 && !server::stopRequested()) {
+    util::pauseMs(kListRetryMs);
+    users = fetch();
+    util::consolePrint("UsersGet size(%d)\n", users.count());
+  }
+  for (const mt::UserRecord& u : users) {
+    users_.set(store::UserIdentity{u.login, mt::fieldText(u.name), mt::fieldText(u.email),
+                                   mt::fieldText(u.group), mt::fieldText(u.comment),
+                                   mt::fieldText(u.lead_source)});
+  }
+}
+
+void Service::installRoutes() {
+  for (const config::QueueInfo& q : config::queueTable()) {
+    messaging::Operation operation;
+    if (q.number == config::kUserRecordCreate) {
+      operation = operations::bindOperation(context_, &operations::userRecordCreate);
+    }
+    messaging::setRoute(q.number, operation, &producers_[static_cast<size_t>(q.number - 1)]);
+  }
+}
+
+void Service::cleanup() {
+  for (auto& producer : producers_) producer.close();
+  server::requestStop();
+  reconnection_.stop();
+  normal_.disconnect();
+  pumping_.disconnect();
+  normal_.release();
+  pumping_.release();
+  util::printAndLog("cleanup success\n");
+}
+
+void Service::shutdown() {
+  server::requestStop();
+  std::lock_guard<std::mutex> lock(lifecycle_);
+  messaging::stopConsumers();
+  for (auto& producer : producers_) producer.close();
+  reconnection_.stop();
+  normal_.disconnect();
+  pumping_.disconnect();
+  normal_.release();
+  pumping_.release();
+  util::printAndLog("service stopped\n");
+}
+
+void Service::signalLoop() {
+  int sig = platform::waitTerminationSignal();
+  util::consolePrint("\nsignal %d: stopping\n", sig);
+  if (startFailed_) platform::exitNow(255);
+  shutdown();
+  platform::exitNow(0);
+}
+
+}  // namespace app

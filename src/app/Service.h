@@ -1,0 +1,71 @@
+// The service as a whole: the process-wide objects, start-up (init), the
+// clean-up after a failed start, and the orderly stop.
+//
+// The objects are built in this order: the fifteen reply producers (queue
+// order), the normal manager, the pumping manager, the balance-history
+// store, the account identity store. The configuration record is the
+// config module's process-wide record.
+#ifndef MT4BRIDGE_APP_SERVICE_H_
+#define MT4BRIDGE_APP_SERVICE_H_
+
+#include <array>
+#include <atomic>
+#include <mutex>
+
+#include "config/QueueTable.h"
+#include "messaging/AsyncProducer.h"
+#include "operations/OperationContext.h"
+#include "server/ManagerLink.h"
+#include "server/ReconnectionThread.h"
+#include "store/FinanceBalanceStore.h"
+#include "store/UserInfoStore.h"
+
+namespace app {
+
+class Service {
+ public:
+  Service();
+  Service(const Service&) = delete;
+  Service& operator=(const Service&) = delete;
+
+  // The program: reads the settings and the stores, starts the service and
+  // waits at the exit prompt. Returns -1 after a failed start (once the
+  // operator has pressed a key); ends the process with 0 after the
+  // operator's stop or a termination signal.
+  int run();
+
+ private:
+  // Brings the service up: 1 when every producer and consumer was created,
+  // -1 otherwise (after cleanup()).
+  int init();
+  // Undoes a failed start: closes the producers, stops and releases the
+  // managers, prints "cleanup success\n".
+  void cleanup();
+  // The orderly stop: no new requests are taken, the requests in progress
+  // are finished and answered, then producers and managers are closed.
+  // Safe to call from the signal thread while init() runs.
+  void shutdown();
+  // Waits for SIGTERM/SIGINT, stops the service and ends the process.
+  void signalLoop();
+
+  void subscribeSymbols();
+  void loadAccountList();
+  void installRoutes();
+
+  std::array<messaging::AsyncProducer, config::kQueueCount> producers_;
+  server::ManagerLink normal_;
+  server::ManagerLink pumping_;
+  store::FinanceBalanceStore balances_;
+  store::UserInfoStore users_;
+  server::ReconnectionThread reconnection_;
+  operations::OperationContext context_;
+
+  // Held by the steps of init() that open broker endpoints and by
+  // shutdown(), so a signal never closes what is being opened.
+  std::mutex lifecycle_;
+  std::atomic<bool> startFailed_{false};
+};
+
+}  // namespace app
+
+#endif  // MT4BRIDGE_APP_SERVICE_H_
