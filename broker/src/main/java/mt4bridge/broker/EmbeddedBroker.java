@@ -52,6 +52,8 @@ public final class EmbeddedBroker {
         broker.getSystemUsage().getStoreUsage().setLimit(1024L * 1024 * 1024);
         broker.getSystemUsage().getTempUsage().setLimit(256L * 1024 * 1024);
 
+        // AMQP messages are mapped to JMS ones (an AMQP string body is a
+        // TextMessage for OpenWire clients); see the amqp connector below.
         // A message that fails delivery repeatedly goes to its own
         // DLQ.<queue> instead of circling for ever.
         PolicyEntry queues = new PolicyEntry();
@@ -72,7 +74,8 @@ public final class EmbeddedBroker {
             broker.setPlugins(new BrokerPlugin[] {auth});
         }
 
-        broker.addConnector("amqp://127.0.0.1:" + amqpPort + "?maximumConnections=1000");
+        broker.addConnector("amqp://127.0.0.1:" + amqpPort
+                + "?maximumConnections=1000&transport.transformer=jms");
         broker.addConnector("tcp://127.0.0.1:" + openwirePort);
 
         broker.start();

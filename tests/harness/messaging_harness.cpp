@@ -1,0 +1,107 @@
+// Messaging harness for the end-to-end tests: reads config.ini from the
+// working directory, opens the fifteen reply producers and the fifteen
+// request consumers like the service does, and serves test routes instead
+// of the trading operations:
+//   userRecordUpdate (2)          waits request.pauseMs (default 1000) through
+//                                 util::pauseMs, then echoes
+//   userRecordPasswordUpdate (3)  reads request.login with asInt() (a text
+//                                 login raises a conversion error), then echoes
+//   symboQuoteDateUpdate (15)     no operation: the placeholder reply
+//   every other route             echoes
+// An echo replies 200 with the request's members, "serial" and "routeType"
+// read as envelope texts, and "queue" = the route's number.
+// Prints "harness ready" once serving; on SIGTERM or SIGINT stops the
+// consumers (requests in progress finish), closes the producers, exits 0.
+#include <signal.h>
+
+#include <array>
+#include <cstdio>
+
+#include "config/Config.h"
+#include "config/QueueTable.h"
+#include "messaging/AsyncConsumer.h"
+#include "messaging/AsyncProducer.h"
+#include "messaging/Dispatch.h"
+#include "messaging/ReplyWriter.h"
+#include "util/Console.h"
+#include "util/Pause.h"
+
+namespace {
+
+std::array<messaging::AsyncProducer, config::kQueueCount> producers;
+
+void echo(int queue, const Json::Value& request, messaging::ReplySender& reply) {
+  Json::Value data = request;
+  data["serial"] = messaging::envelopeText(request, "serial");
+  data["routeType"] = messaging::envelopeText(request, "routeType");
+  data["queue"] = queue;
+  reply.send(messaging::writeReply(data, 200));
+}
+
+messaging::Operation operationFor(int queue) {
+  switch (queue) {
+    case config::kUserRecordUpdate:
+      return [queue](const Json::Value& request, messaging::ReplySender& reply) {
+        int ms = request.isMember("pauseMs") ? request["pauseMs"].asInt() : 1000;
+        util::pauseMs(ms);
+        echo(queue, request, reply);
+      };
+    case config::kUserRecordPasswordUpdate:
+      return [queue](const Json::Value& request, messaging::ReplySender& reply) {
+        Json::Value copy = request;
+        copy["login"] = request["login"].asInt();
+        echo(queue, copy, reply);
+      };
+    case config::kSymboQuoteDateUpdate:
+      return nullptr;
+    default:
+      return [queue](const Json::Value& request, messaging::ReplySender& reply) {
+        echo(queue, request, reply);
+      };
+  }
+}
+
+void closeProducers() {
+  for (auto& p : producers) p.close();
+}
+
+}  // namespace
+
+int main() {
+  // Signals are taken by sigwait below, never by a handler on another thread.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  if (config::loadConfig() < 0) {
+    util::consolePrint("harness: config.ini missing or incomplete\n");
+    return 2;
+  }
+  const config::ConfigRecord& cfg = config::current();
+  for (const config::QueueInfo& q : config::queueTable()) {
+    if (messaging::createProducer(cfg.brokerURI, cfg.*q.replyName, q.producerLabel,
+                                  &producers[static_cast<size_t>(q.number - 1)]) <= 0) {
+      util::consolePrint("harness start failed\n");
+      closeProducers();
+      return 255;
+    }
+  }
+  for (const config::QueueInfo& q : config::queueTable()) {
+    messaging::setRoute(q.number, operationFor(q.number),
+                        &producers[static_cast<size_t>(q.number - 1)]);
+  }
+  for (const config::QueueInfo& q : config::queueTable()) {
+    messaging::createConsumer(cfg.brokerURI, cfg.*q.requestName, q.consumerLabel);
+  }
+  util::consolePrint("harness ready\n");
+
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  util::consolePrint("harness stopping\n");
+  messaging::stopConsumers();
+  closeProducers();
+  util::consolePrint("harness stopped\n");
+  return 0;
+}
