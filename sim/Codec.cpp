@@ -424,6 +424,7 @@ Json::Value toJson(const mt::ConGroup& value) {
   if (named > total) total = named;
   for (int i = 0; i < total; ++i) margins.append(toJson(value.secmargins[i]));
   out["secmargins"] = margins;
+  out["secmargins_total"] = total;
   return out;
 }
 
