@@ -2,6 +2,9 @@
 
 #include <json/json.h>
 
+#include <cmath>
+#include <limits>
+
 #include "store/StoreFile.h"
 
 namespace store {
@@ -86,6 +89,18 @@ void appendQuoted(std::string* out, const std::string& text) {
   out->push_back('"');
 }
 
+// The amount as the JSON library writes it, except that an infinite amount
+// (a request's out-of-range number reads as one) is written as the largest
+// finite number of its sign: the library's "1e+9999" would not read back,
+// and the next start would refuse the whole file.
+std::string amountText(double amount) {
+  if (std::isinf(amount)) {
+    amount = amount > 0 ? std::numeric_limits<double>::max()
+                        : std::numeric_limits<double>::lowest();
+  }
+  return Json::valueToString(amount);
+}
+
 }  // namespace
 
 std::string encodeFinanceBalanceHistory(const FinanceBalanceMap& records) {
@@ -99,7 +114,7 @@ std::string encodeFinanceBalanceHistory(const FinanceBalanceMap& records) {
     if (!first) out.push_back(',');
     first = false;
     out.append("{\"amount\":");
-    out.append(Json::valueToString(r.amount));
+    out.append(amountText(r.amount));
     out.append(",\"comment\":");
     appendQuoted(&out, r.comment);
     out.append(",\"isHandle\":");

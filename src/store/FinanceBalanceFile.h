@@ -19,7 +19,9 @@ using FinanceBalanceMap = std::map<HistoryKey, FinanceBalance>;
 // library's compact writer gives (texts escaped as \uXXXX beyond ASCII),
 // except for a text that is not valid UTF-8: its bytes are written as they
 // are (the library would replace them), so that it reads back unchanged and
-// the record keeps its key across a restart.
+// the record keeps its key across a restart; and an infinite amount, which
+// is written as the largest finite number of its sign so that the file
+// still loads (not a number is written as null, read back as 0).
 std::string encodeFinanceBalanceHistory(const FinanceBalanceMap& records);
 
 // Reads the file's text into *out (replacing its contents). The empty text

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <random>
 #include <string>
 #include <thread>
@@ -302,6 +303,25 @@ TEST_F(StoreFileTest, SaveAndLoadRoundTripEveryText) {
     EXPECT_EQ(before[i].isHandle, after[i].isHandle) << i;
     EXPECT_EQ(before[i].order, after[i].order) << i;
   }
+}
+
+TEST_F(StoreFileTest, AmountsOutOfRangeStillLoadBack) {
+  FinanceBalanceStore balances(historyPath());
+  balances.put(makeRecord("a", "a", std::numeric_limits<double>::infinity(), 1, 1, 1));
+  balances.put(makeRecord("b", "b", -std::numeric_limits<double>::infinity(), 1, 1, 2));
+  balances.put(makeRecord("c", "c", std::numeric_limits<double>::quiet_NaN(), 1, 1, 3));
+  balances.save();
+  FinanceBalanceStore reloaded(historyPath());
+  ASSERT_EQ(1, reloaded.load());
+  ASSERT_EQ(3u, reloaded.size());
+  FinanceBalance r;
+  ASSERT_TRUE(reloaded.find(HistoryKey{"a", 1}, &r));
+  EXPECT_EQ(std::numeric_limits<double>::max(), r.amount);
+  ASSERT_TRUE(reloaded.find(HistoryKey{"b", 1}, &r));
+  EXPECT_EQ(std::numeric_limits<double>::lowest(), r.amount);
+  ASSERT_TRUE(reloaded.find(HistoryKey{"c", 1}, &r));
+  EXPECT_EQ(0, r.amount);
+  EXPECT_EQ(3, r.order);
 }
 
 TEST_F(StoreFileTest, EmptyStoreSavesAnEmptyFileThatLoadsBack) {
