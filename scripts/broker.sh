@@ -2,7 +2,8 @@
 # The test broker (ActiveMQ Classic 6, embedded; see broker/).
 #   broker.sh fetch                         resolve the jars, compile the launcher (once)
 #   broker.sh start <datadir> <amqp_port> <openwire_port> [user password]
-#   broker.sh stop <datadir>
+#   broker.sh stop <datadir>                TERM (clean shutdown), KILL after a bound
+#   broker.sh kill <datadir>                KILL at once (a crash; the store recovers)
 # start returns once both ports accept connections (exit 0), or says why it
 # could not and exits 1. The pid file and the log are kept in <datadir>.
 set -euo pipefail
@@ -97,11 +98,23 @@ stop() {
   rm -f "$data/broker.pid"
 }
 
+crash() {
+  [ $# -eq 1 ] || die "usage: broker.sh kill <datadir>"
+  local data="$1"
+  [ -f "$data/broker.pid" ] || return 0
+  local pid
+  pid="$(cat "$data/broker.pid")"
+  kill -KILL "$pid" 2>/dev/null || true
+  while kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
+  rm -f "$data/broker.pid"
+}
+
 cmd="${1:-}"
 [ -n "$cmd" ] && shift
 case "$cmd" in
   fetch) fetch ;;
   start) start "$@" ;;
   stop) stop "$@" ;;
-  *) die "usage: broker.sh fetch | start <datadir> <amqp_port> <openwire_port> [user password] | stop <datadir>" ;;
+  kill) crash "$@" ;;
+  *) die "usage: broker.sh fetch | start <datadir> <amqp_port> <openwire_port> [user password] | stop|kill <datadir>" ;;
 esac
