@@ -133,8 +133,10 @@ int readKeyNoEcho() {
       return n == 1 ? c : -1;
     }
   }
-  ssize_t n = ::read(STDIN_FILENO, &c, 1);
-  return n == 1 ? c : -1;
+  // Not a terminal: read through the same buffered stream as the prompt,
+  // so input the prompt has already buffered is not skipped.
+  int k = std::fgetc(stdin);
+  return k == EOF ? -1 : k;
 }
 
 namespace {

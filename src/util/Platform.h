@@ -45,7 +45,8 @@ bool replaceFileDurably(const std::string& path, const std::string& data,
                         std::string* error);
 
 // Console input. readKeyNoEcho reads one key without echo and without
-// waiting for Enter when standard input is a terminal (otherwise one byte);
+// waiting for Enter when standard input is a terminal (otherwise the next
+// byte of the stdin stream);
 // returns -1 at end of input.
 int readKeyNoEcho();
 
