@@ -32,10 +32,17 @@ struct OperationContext {
   }
 };
 
-// The fallback of ManagerLink::call for calls whose result is a manager
-// result code (never negative): the link had no interface, nothing was
-// called.
-constexpr int kNotCalled = -1;
+// Runs fn(mt::CManagerInterface&) -> int on link's interface under the
+// link's lock and stores its result in *result. False, with nothing run and
+// *result untouched, when the link has no interface (it was never created,
+// or was released at shut-down).
+template <typename Fn>
+bool callManager(server::ManagerLink& link, int* result, Fn&& fn) {
+  return link.call(false, [&](mt::CManagerInterface& m) {
+    *result = fn(m);
+    return true;
+  });
+}
 
 // A request operation: reads its request record from request, does its
 // work, sends exactly one reply through reply and returns the reply's code.

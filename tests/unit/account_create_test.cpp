@@ -379,9 +379,13 @@ TEST_F(AccountCreate, OnlyZeroFromUserRecordNewIsSuccess) {
 
 TEST_F(AccountCreate, FailedServerLookupCountsAsAbsent) {
   pumpFake.addUser(serverUser(1001, "x", "x", "x", "x", "x"));
-  pumpFake.script("UserRecordGet", {6});
+  pumpFake.script("UserRecordGet", {6, 1, -1});
   EXPECT_EQ(run(fullRequest()), 200);
-  EXPECT_EQ(normalFake.count("UserRecordNew"), 1);
+  normalFake.removeUser(1001);
+  EXPECT_EQ(run(fullRequest()), 200);
+  normalFake.removeUser(1001);
+  EXPECT_EQ(run(fullRequest()), 200);
+  EXPECT_EQ(normalFake.count("UserRecordNew"), 3);
 }
 
 TEST_F(AccountCreate, UnconvertibleRequestThrowsBeforeAnyCallAndSendsNothing) {

@@ -37,6 +37,12 @@ bool sameIdentity(const UserRecordCreateEntity& request,
          request.group == known.group && request.comment == known.comment;
 }
 
+// 200 when the known account has the request's identity, else -2.
+int identityCode(const UserRecordCreateEntity& request,
+                 const KnownIdentity& known) {
+  return sameIdentity(request, known) ? kCodeSuccess : kCodeOtherIdentity;
+}
+
 KnownIdentity identityOf(const store::UserIdentity& entry) {
   return KnownIdentity{entry.name, entry.email, entry.group, entry.comment,
                        entry.leadSource};
@@ -99,29 +105,27 @@ int userRecordCreate(OperationContext& ctx, const Json::Value& request,
 
   store::UserIdentity stored;
   if (ctx.users.find(login, &stored)) {
-    return replyEcho(reply, record,
-                     sameIdentity(record, identityOf(stored))
-                         ? kCodeSuccess
-                         : kCodeOtherIdentity);
+    return replyEcho(reply, record, identityCode(record, identityOf(stored)));
   }
 
   mt::UserRecord fetched{};
-  const int got = ctx.pumping.call(kNotCalled, [&](mt::CManagerInterface& m) {
-    return m.UserRecordGet(login, &fetched);
-  });
-  if (got == kNotCalled) return replyEcho(reply, record, kCodeNoInterface);
+  int got = 0;
+  if (!callManager(ctx.pumping, &got, [&](mt::CManagerInterface& m) {
+        return m.UserRecordGet(login, &fetched);
+      })) {
+    return replyEcho(reply, record, kCodeNoInterface);
+  }
   if (got == mt::RET_OK) {
-    return replyEcho(reply, record,
-                     sameIdentity(record, identityOf(fetched))
-                         ? kCodeSuccess
-                         : kCodeOtherIdentity);
+    return replyEcho(reply, record, identityCode(record, identityOf(fetched)));
   }
 
   mt::UserRecord user = newAccount(record);
-  const int created = ctx.normal.call(kNotCalled, [&](mt::CManagerInterface& m) {
-    return m.UserRecordNew(&user);
-  });
-  if (created == kNotCalled) return replyEcho(reply, record, kCodeNoInterface);
+  int created = 0;
+  if (!callManager(ctx.normal, &created, [&](mt::CManagerInterface& m) {
+        return m.UserRecordNew(&user);
+      })) {
+    return replyEcho(reply, record, kCodeNoInterface);
+  }
   return replyEcho(reply, record,
                    created == mt::RET_OK ? kCodeSuccess
                                          : failedCallCode(created));
