@@ -139,6 +139,17 @@ TEST_F(AccountCreate, StoreMatchNeedsAllFourWhenLeadSourceDiffers) {
   EXPECT_EQ(reply.sent.size(), 5u);
 }
 
+TEST_F(AccountCreate, EmptyLeadSourcesDoNotMatchByThemselves) {
+  users.set(identity(1001, "Somebody Else", "else@x", "real", "", ""));
+  Json::Value request = fullRequest();
+  request["leadSource"] = "";
+  EXPECT_EQ(run(request), -2);
+  // With the four identity texts equal it still matches.
+  users.set(identity(1001, "Ann Lee", "ann@example.com", "demo", "vip", ""));
+  EXPECT_EQ(run(request), 200);
+  EXPECT_EQ(managerCalls(), 0);
+}
+
 TEST_F(AccountCreate, ComparisonIsExactBytes) {
   users.set(identity(1001, "ann lee", "ann@example.com", "demo", "vip",
                      "CRM-55"));

@@ -29,10 +29,14 @@ struct KnownIdentity {
 
 // An equal lead source alone matches; failing that, all four of name,
 // e-mail, group and comment must be equal. Byte comparison of the request's
-// texts as received.
+// texts as received. An empty lead source identifies nobody: two empty ones
+// do not match by themselves (a request without one for another person's
+// account would otherwise be answered as created).
 bool sameIdentity(const UserRecordCreateEntity& request,
                   const KnownIdentity& known) {
-  if (request.leadSource == known.leadSource) return true;
+  if (!request.leadSource.empty() && request.leadSource == known.leadSource) {
+    return true;
+  }
   return request.name == known.name && request.email == known.email &&
          request.group == known.group && request.comment == known.comment;
 }
