@@ -9,12 +9,15 @@
 
 #include "server/FieldText.h"
 #include "sim/Codec.h"
+#include "sim/WireJson.h"
 
 namespace sim {
 
 namespace {
 
 constexpr std::size_t kCallLogMax = 10000;
+constexpr std::size_t kCallLogArgsMax = 64u << 10;
+constexpr std::size_t kMailBodyMax = 1u << 20;
 constexpr int kMaxListArgument = 100000;
 
 // Reads a typed argument; on failure puts the reason in out["error"].
@@ -174,7 +177,13 @@ void Engine::logCall(const ClientSession& session, const std::string& call,
   entry["session"] = session.id;
   entry["manager"] = session.login;
   entry["call"] = call;
-  entry["args"] = args;
+  // Huge arguments are not kept: the log holds up to kCallLogMax entries.
+  if (compactJsonText(args).size() <= kCallLogArgsMax) {
+    entry["args"] = args;
+  } else {
+    entry["args"] = Json::Value(Json::objectValue);
+    entry["args"]["omitted"] = "too large";
+  }
   entry["result"] = result;
   callLog_.push_back(std::move(entry));
   while (callLog_.size() > kCallLogMax) callLog_.pop_front();
@@ -768,6 +777,10 @@ int Engine::onMailSend(ClientSession* session, const Json::Value& args, Json::Va
   if (!argRecord(args, "mail", &mail.header, out) ||
       !argString(args, "body", &mail.body, out) ||
       !argIntList(args, "logins", &mail.logins, out)) {
+    return mt::RET_INVALID_DATA;
+  }
+  if (mail.body.size() > kMailBodyMax) {
+    (*out)["error"] = "mail body too long";
     return mt::RET_INVALID_DATA;
   }
   mail.header.body = nullptr;

@@ -29,6 +29,16 @@ Json::Value intList(const int* items, int count) {
 
 Json::Value args() { return Json::Value(Json::objectValue); }
 
+// answer[outer][inner] as an int, when the server sent one (any other shape
+// leaves *out alone).
+void readNestedInt(const Json::Value& answer, const char* outer, const char* inner, int* out) {
+  const Json::Value* record = answer.isObject() ? answer.find(outer, outer + std::strlen(outer))
+                                                : nullptr;
+  if (record == nullptr || !record->isObject()) return;
+  const Json::Value* value = record->find(inner, inner + std::strlen(inner));
+  if (value != nullptr && value->isInt()) *out = value->asInt();
+}
+
 }  // namespace
 
 ManagerClient::~ManagerClient() { Disconnect(); }
@@ -361,9 +371,7 @@ int ManagerClient::TradeTransaction(mt::TradeTransInfo* info) {
   a["info"] = toJson(*info);
   Json::Value answer;
   int result = call("TradeTransaction", a, &answer);
-  if (result == mt::RET_OK && answer["info"]["order"].isInt()) {
-    info->order = answer["info"]["order"].asInt();
-  }
+  if (result == mt::RET_OK) readNestedInt(answer, "info", "order", &info->order);
   return result;
 }
 
@@ -419,9 +427,7 @@ int ManagerClient::UserRecordNew(mt::UserRecord* user) {
   a["user"] = toJson(*user);
   Json::Value answer;
   int result = call("UserRecordNew", a, &answer);
-  if (result == mt::RET_OK && answer["user"]["login"].isInt()) {
-    user->login = answer["user"]["login"].asInt();
-  }
+  if (result == mt::RET_OK) readNestedInt(answer, "user", "login", &user->login);
   return result;
 }
 
