@@ -13,6 +13,7 @@
 #include <proton/value.hpp>
 #include <proton/work_queue.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -158,6 +159,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
 
   void on_connection_open(proton::connection& c) override {
     ++generation_;
+    connected_ = true;
     if (receiverRequested_) {
       util::printAndLog("destURI #%s connection restored\n", destURI_.c_str());
       return;  // the subscription is reattached with the connection
@@ -195,7 +197,9 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
     // broker redelivers them on the next one.
     ++generation_;
     lastError_ = t.error().what();
-    if (address_.failover && subscribed_) {
+    bool wasConnected = connected_;
+    connected_ = false;
+    if (address_.failover && subscribed_ && wasConnected) {  // once per outage
       util::printAndLog("destURI #%s connection interrupted: %s\n", destURI_.c_str(),
                         lastError_.c_str());
     }
@@ -275,6 +279,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   uint64_t generation_ = 0;
   bool receiverRequested_ = false;
   bool subscribed_ = false;
+  bool connected_ = false;
   std::string lastError_;
 };
 
@@ -335,6 +340,10 @@ void AsyncConsumer::close() {
 }
 
 void AsyncConsumer::onException() {
+  // Several connections usually fail together: the first one ends the
+  // process, the others have nothing to add.
+  static std::atomic<bool> ending{false};
+  if (ending.exchange(true)) return;
   util::consolePrint("CMS Exception occurred.  Shutting down client.\n");
   std::_Exit(1);
 }
