@@ -75,8 +75,8 @@ public final class EmbeddedBroker {
         }
 
         broker.addConnector("amqp://127.0.0.1:" + amqpPort
-                + "?maximumConnections=1000&transport.transformer=jms");
-        broker.addConnector("tcp://127.0.0.1:" + openwirePort);
+                + "?maximumConnections=1000&transport.transformer=jms&transport.tcpNoDelay=true");
+        broker.addConnector("tcp://127.0.0.1:" + openwirePort + "?transport.tcpNoDelay=true");
 
         broker.start();
         broker.waitUntilStarted();

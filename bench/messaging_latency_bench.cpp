@@ -1,0 +1,270 @@
+// Request-to-reply latency and throughput of the service's messaging path
+// (consumer, dispatch, an operation without pause, reply producer) beside a
+// bare AMQP echo responder written directly with Proton C++, against the
+// same broker, in one run, rounds interleaved.
+//
+// Both responders give the same guarantees: one request in flight, the
+// reply sent durable and accepted by the broker before the request is
+// acknowledged, and only then the next request taken.
+//
+// Usage: messaging_latency_bench <amqp-url> [rounds] [requests-per-round]
+// Figures go to standard error; the service's console lines to standard
+// output (redirect them).
+#include <proton/connection.hpp>
+#include <proton/container.hpp>
+#include <proton/delivery.hpp>
+#include <proton/message.hpp>
+#include <proton/messaging_handler.hpp>
+#include <proton/receiver.hpp>
+#include <proton/receiver_options.hpp>
+#include <proton/sender.hpp>
+#include <proton/tracker.hpp>
+#include <proton/work_queue.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/Config.h"
+#include "config/QueueTable.h"
+#include "messaging/AsyncConsumer.h"
+#include "messaging/AsyncProducer.h"
+#include "messaging/Dispatch.h"
+#include "messaging/ReplyWriter.h"
+#include "util/Json.h"
+#include "util/Log.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The bare echo: replies with the request's text, durable; accepts the
+// request once the broker has accepted the reply; one request at a time.
+class EchoResponder : public proton::messaging_handler {
+ public:
+  EchoResponder(std::string url, std::string in, std::string out)
+      : url_(std::move(url)), in_(std::move(in)), out_(std::move(out)) {}
+
+  void on_container_start(proton::container& c) override {
+    proton::connection conn = c.connect(url_);
+    sender_ = conn.open_sender(out_);
+    conn.open_receiver(in_, proton::receiver_options().credit_window(0).auto_accept(false));
+  }
+  void on_receiver_open(proton::receiver& r) override { r.add_credit(1); }
+  void on_message(proton::delivery& d, proton::message& m) override {
+    request_ = d;
+    proton::message reply;
+    reply.body(proton::get<std::string>(m.body()));
+    reply.durable(true);
+    sender_.send(reply);
+  }
+  void on_tracker_accept(proton::tracker&) override {
+    request_.accept();
+    request_.receiver().add_credit(1);
+  }
+  void on_error(const proton::error_condition& e) override {
+    std::fprintf(stderr, "echo: %s\n", e.what().c_str());
+  }
+
+ private:
+  std::string url_, in_, out_;
+  proton::sender sender_;
+  proton::delivery request_;
+};
+
+// The back office's side: sends requests and waits for their replies.
+class Client : public proton::messaging_handler {
+ public:
+  Client(std::string url, std::string request, std::string reply)
+      : url_(std::move(url)), request_(std::move(request)), reply_(std::move(reply)) {}
+
+  void on_container_start(proton::container& c) override {
+    connection_ = c.connect(url_);
+    sender_ = connection_.open_sender(request_);
+    connection_.open_receiver(reply_, proton::receiver_options().credit_window(500));
+    std::lock_guard<std::mutex> lock(mu_);
+    queue_ = &connection_.work_queue();
+  }
+  void on_sender_open(proton::sender&) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    ready_ = true;
+    cv_.notify_all();
+  }
+  void on_message(proton::delivery&, proton::message& m) override {
+    Json::Value v;
+    std::string text = proton::get<std::string>(m.body());
+    if (!util::parseJson(text, &v)) return;
+    const Json::Value& s = v.isMember("data") ? v["data"]["serial"] : v["serial"];
+    std::lock_guard<std::mutex> lock(mu_);
+    received_.push_back(std::stoll(s.asString()));
+    cv_.notify_all();
+  }
+  void on_error(const proton::error_condition& e) override {
+    std::fprintf(stderr, "client: %s\n", e.what().c_str());
+  }
+
+  void waitReady() {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [this] { return ready_; });
+  }
+  // Sends serials [first, first+count) and waits for count replies.
+  // Returns false on a 30 s stall.
+  bool roundTrip(long long first, int count) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      received_.clear();
+      queue_->add([this, first, count] {
+        for (long long s = first; s < first + count; ++s) {
+          proton::message m;
+          m.body("{\"routeType\":\"bench\",\"serial\":\"" + std::to_string(s) + "\"}");
+          m.durable(true);
+          sender_.send(m);
+        }
+      });
+    }
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, std::chrono::seconds(30),
+                        [this, count] { return static_cast<int>(received_.size()) >= count; });
+  }
+  void close() {
+    std::lock_guard<std::mutex> lock(mu_);
+    queue_->add([this] { connection_.close(); });
+  }
+
+ private:
+  std::string url_, request_, reply_;
+  proton::connection connection_;
+  proton::sender sender_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  proton::work_queue* queue_ = nullptr;
+  bool ready_ = false;
+  std::vector<long long> received_;
+};
+
+struct Figures {
+  std::vector<double> latenciesUs;
+  double requests = 0;
+  double seconds = 0;
+};
+
+double percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+  return v[std::min(i, v.size() - 1)];
+}
+
+// One round: sequential requests for latency, then one burst for throughput.
+bool round(Client& client, long long* serial, int requests, Figures* f) {
+  for (int i = 0; i < requests; ++i) {
+    auto t0 = Clock::now();
+    if (!client.roundTrip((*serial)++, 1)) return false;
+    f->latenciesUs.push_back(
+        std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+  }
+  auto t0 = Clock::now();
+  if (!client.roundTrip(*serial, requests)) return false;
+  *serial += requests;
+  f->seconds += std::chrono::duration<double>(Clock::now() - t0).count();
+  f->requests += requests;
+  return true;
+}
+
+void print(const char* name, const Figures& f) {
+  std::fprintf(stderr, "%-9s latency median %8.0f us  p99 %8.0f us   throughput %8.1f req/s\n",
+               name, percentile(f.latenciesUs, 0.5), percentile(f.latenciesUs, 0.99),
+               f.requests / f.seconds);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s amqp://host:port [rounds] [requests-per-round]\n", argv[0]);
+    return 2;
+  }
+  std::string url = argv[1];
+  int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  int requests = argc > 3 ? std::atoi(argv[3]) : 200;
+  std::string tag = std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
+
+  std::string logDir = (std::filesystem::temp_directory_path() / ("mt4bridge-bench-" + tag)).string();
+  std::filesystem::create_directories(logDir);
+  util::setLogDirectory(logDir);
+
+  // The service's path on route 1 only.
+  config::ConfigRecord cfg;
+  cfg.brokerURI = url;
+  cfg.userRecordCreate = "bench.svc.req." + tag;
+  cfg.userRecordCreateCallback = "bench.svc.rep." + tag;
+  config::setCurrent(cfg);
+  static messaging::AsyncProducer producer;
+  if (messaging::createProducer(url, cfg.userRecordCreateCallback, "bench", &producer) <= 0) return 1;
+  messaging::setRoute(config::kUserRecordCreate,
+                      [](const Json::Value& request, messaging::ReplySender& reply) {
+                        Json::Value data(Json::objectValue);
+                        data["serial"] = messaging::envelopeText(request, "serial");
+                        data["routeType"] = messaging::envelopeText(request, "routeType");
+                        reply.send(messaging::writeReply(data, 200));
+                      },
+                      &producer);
+  messaging::createConsumer(url, cfg.userRecordCreate, "bench");
+
+  // The bare echo.
+  EchoResponder echo(url, "bench.echo.req." + tag, "bench.echo.rep." + tag);
+  proton::container echoContainer(echo);
+  std::thread echoThread([&] { echoContainer.run(); });
+
+  Client serviceClient(url, cfg.userRecordCreate, cfg.userRecordCreateCallback);
+  proton::container serviceClientContainer(serviceClient);
+  std::thread serviceClientThread([&] { serviceClientContainer.run(); });
+  Client echoClient(url, "bench.echo.req." + tag, "bench.echo.rep." + tag);
+  proton::container echoClientContainer(echoClient);
+  std::thread echoClientThread([&] { echoClientContainer.run(); });
+  serviceClient.waitReady();
+  echoClient.waitReady();
+
+  long long serial = 1;
+  Figures warm;
+  bool ok = round(serviceClient, &serial, 50, &warm) && round(echoClient, &serial, 50, &warm);
+  Figures service, bare;
+  for (int r = 0; ok && r < rounds; ++r) {
+    ok = round(serviceClient, &serial, requests, &service) &&
+         round(echoClient, &serial, requests, &bare);
+  }
+  if (!ok) {
+    std::fprintf(stderr, "a round stalled (no reply within 30 s)\n");
+    std::_Exit(1);
+  }
+
+  std::fprintf(stderr, "\n%d rounds x %d requests each (sequential for latency, one burst for throughput)\n",
+               rounds, requests);
+  print("service", service);
+  print("bare echo", bare);
+  double latencyRatio = percentile(service.latenciesUs, 0.5) / percentile(bare.latenciesUs, 0.5);
+  double p99Ratio = percentile(service.latenciesUs, 0.99) / percentile(bare.latenciesUs, 0.99);
+  double throughputRatio = (service.requests / service.seconds) / (bare.requests / bare.seconds);
+  std::fprintf(stderr, "ratio     median latency %.3fx (target <= 1.10)  p99 %.3fx  throughput %.3f (target >= 0.90)\n",
+               latencyRatio, p99Ratio, throughputRatio);
+
+  messaging::stopConsumers();
+  producer.close();
+  serviceClient.close();
+  echoClient.close();
+  echoContainer.stop();
+  serviceClientThread.join();
+  echoClientThread.join();
+  echoThread.join();
+  std::filesystem::remove_all(logDir);
+  return 0;
+}
