@@ -13,7 +13,15 @@ bool parseJson(const std::string& text, Json::Value* root, std::string* error) {
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   std::string errs;
   Json::Value parsed;
-  bool ok = reader->parse(text.data(), text.data() + text.size(), &parsed, &errs);
+  bool ok = false;
+  try {
+    ok = reader->parse(text.data(), text.data() + text.size(), &parsed, &errs);
+  } catch (const std::exception& e) {
+    // The reader throws instead of failing on some hostile input (nesting
+    // beyond the stack limit).
+    errs = e.what();
+    ok = false;
+  }
   if (!ok) {
     if (error) *error = errs;
     return false;

@@ -10,7 +10,7 @@
 namespace util {
 
 // Parses text (comments allowed, nesting bounded). On failure returns false
-// and leaves *error describing it (when error is not null).
+// and leaves *error describing it (when error is not null). Never throws.
 bool parseJson(const std::string& text, Json::Value* root,
                std::string* error = nullptr);
 
