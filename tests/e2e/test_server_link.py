@@ -141,8 +141,11 @@ def link_factory(tmp_path):
         return harness
 
     yield make
-    for harness in started:
-        harness.stop()
+    statuses = [harness.stop() for harness in started]
+    # A clean shut-down (and, in the sanitizer build, no reported fault).
+    for harness, status in zip(started, statuses):
+        assert status == 0, "\n".join(harness.output())
+        assert harness.output()[-1:] == ["harness stopped"]
 
 
 def logins(sim_calls, call):
