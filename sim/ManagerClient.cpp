@@ -194,6 +194,9 @@ void ManagerClient::MemFree(void* ptr) { std::free(ptr); }
 
 int ManagerClient::PumpingSwitchEx(mt::PumpingNotifyFunc handler, int flags, void* param) {
   stopPump();
+  // Until the pumping connection is up this interface reports itself
+  // disconnected, so that a failed switch is retried by reconnecting.
+  pumpWanted_ = true;
   Json::Value a = args();
   a["flags"] = flags;
   Json::Value answer;

@@ -207,6 +207,18 @@ TEST_F(PluginTest, DeadLinksAnswerNoConnectionAndArraysAreOwnedByThePlugin) {
   EXPECT_STREQ("no connection", iface->ErrorDescription(mt::RET_NO_CONNECT));
 }
 
+TEST_F(PluginTest, FailedPumpingSwitchReportsTheLinkDownUntilItSucceeds) {
+  mt::CManagerInterface* iface = loggedIn();
+  Pumped pumped;
+  pumped.iface = iface;
+  ASSERT_TRUE(admin(R"({"cmd":"script","call":"PumpingSwitchEx","results":[2]})")["ok"].asBool());
+  EXPECT_EQ(mt::RET_ERROR, iface->PumpingSwitchEx(onPump, mt::kPumpingFlagsNoQuotes, &pumped));
+  EXPECT_EQ(0, iface->IsConnected());
+  EXPECT_EQ(0, iface->PumpingSwitchEx(onPump, mt::kPumpingFlagsNoQuotes, &pumped));
+  EXPECT_EQ(1, iface->IsConnected());
+  EXPECT_TRUE(waitFor(pumped, [&] { return pumped.starts == 1; }));
+}
+
 TEST(PluginEntry, WrongVersionGivesNoInterface) {
   mt::CManagerInterface* iface = reinterpret_cast<mt::CManagerInterface*>(0x1);
   EXPECT_NE(0, MtManCreate(mt::kManagerApiVersion + 1, &iface));
