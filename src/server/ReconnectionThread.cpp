@@ -48,6 +48,7 @@ void waitCycle() {
 
 void runGetManagerThread(const ManagerLinks& links,
                          mt::PumpingNotifyFunc handler) {
+  if (links.normal == nullptr || links.pumping == nullptr) return;
   ManagerLink& pumping = *links.pumping;
   ManagerLink& normal = *links.normal;
   while (!stopRequested()) {

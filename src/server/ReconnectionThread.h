@@ -29,7 +29,8 @@ constexpr int kReconnectRetryMs = 100;
 constexpr int kReconnectCycleMs = 10000;
 constexpr int kReconnectCycleSliceMs = 1000;
 
-// The two links the thread keeps alive; both must outlive the thread.
+// The two links the thread keeps alive; both must outlive the thread. The
+// thread does nothing when either is null.
 struct ManagerLinks {
   ManagerLink* normal = nullptr;
   ManagerLink* pumping = nullptr;

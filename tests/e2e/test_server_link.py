@@ -286,3 +286,18 @@ def test_balance_and_account_events_reach_the_stores(sim, link_factory):
                    START_TIMEOUT_S, first)
     with open(link.identity_path) as f:
         assert f.read() == identity_file
+
+
+@pytest.mark.parametrize("bid_ask,quotes", [(1, True), (0, False)])
+def test_quotes_are_pumped_only_when_asked_for(sim, link_factory, bid_ask,
+                                               quotes):
+    link = link_factory(sim, bid_ask=bid_ask)
+    first = link.wait_connected() + 1
+    sim.quote("EURUSD", 1.2, 1.2002)
+    # Events arrive in order: the balance trade comes after any quote event.
+    order = sim.balance(1003, 6, 1.0, "after quote")["order"]
+    last = link.wait_line(lambda l: l.startswith(
+        "pump code=9 type=1 order=%d " % order), START_TIMEOUT_S, first)
+    seen = [l for l in link.output(first)[:last - first]
+            if l.startswith("pump code=5 ")]
+    assert bool(seen) == quotes
