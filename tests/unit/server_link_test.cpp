@@ -40,12 +40,19 @@ TEST(ManagerLinkTest, WithoutInterfaceReturnsFallbackAndNeverCalls) {
   link.memFree(nullptr);
 }
 
-TEST(ManagerLinkTest, MissingLibraryLeavesNoInterface) {
-  server::ManagerLink link("/nonexistent/mtmanapi.so");
-  EXPECT_FALSE(link.hasInterface());
-  EXPECT_EQ(-1, link.call(-1, [](mt::CManagerInterface& m) {
-              return m.Ping();
-            }));
+TEST(ManagerLinkTest, MissingLibraryOrExportsLeaveNoInterface) {
+  // No library at all, and a library without the plugin's exports.
+  for (const char* path : {"/nonexistent/mtmanapi.so", "libm.so.6"}) {
+    ::testing::internal::CaptureStdout();
+    server::ManagerLink link(path);
+    EXPECT_EQ("Failed to create MetaTrader 4 Manager API interface\n",
+              ::testing::internal::GetCapturedStdout())
+        << path;
+    EXPECT_FALSE(link.hasInterface());
+    EXPECT_EQ(-1, link.call(-1, [](mt::CManagerInterface& m) {
+                return m.Ping();
+              }));
+  }
 }
 
 TEST(ManagerLinkTest, ArraysAreFreedExactlyOnce) {
