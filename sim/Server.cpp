@@ -15,6 +15,9 @@ namespace {
 constexpr int kAcceptPollMs = 200;
 constexpr int kReplyTimeoutMs = 5000;
 constexpr std::size_t kMaxPendingPumps = 1000;
+// Connections beyond this many (clients, pumps and admin together) are
+// closed at once, so a flood of connections cannot exhaust threads.
+constexpr std::size_t kMaxConnections = 512;
 
 Json::Value adminError(const std::string& text) {
   Json::Value v(Json::objectValue);
@@ -99,6 +102,10 @@ void Server::acceptLoop(int listenFd, bool adminChannel) {
     conn->fd = fd;
     Connection* raw = conn.get();
     std::lock_guard<std::mutex> lock(mutex_);
+    if (connections_.size() >= kMaxConnections) {
+      closeSocket(fd);
+      continue;
+    }
     if (!adminChannel) conn->session = nextSession_++;
     if (adminChannel) {
       conn->thread = std::thread([this, raw] { serveAdmin(raw); });

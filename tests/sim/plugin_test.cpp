@@ -11,6 +11,7 @@
 #include <functional>
 #include <cstdio>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "server/FieldText.h"
@@ -217,6 +218,44 @@ TEST_F(PluginTest, FailedPumpingSwitchReportsTheLinkDownUntilItSucceeds) {
   EXPECT_EQ(0, iface->PumpingSwitchEx(onPump, mt::kPumpingFlagsNoQuotes, &pumped));
   EXPECT_EQ(1, iface->IsConnected());
   EXPECT_TRUE(waitFor(pumped, [&] { return pumped.starts == 1; }));
+}
+
+TEST_F(PluginTest, ConcurrentManagersGetDistinctIncreasingTicketsAndExactMoney) {
+  constexpr int kManagers = 4;
+  constexpr int kOperations = 25;
+  std::vector<mt::CManagerInterface*> managers;
+  for (int i = 0; i < kManagers; ++i) managers.push_back(loggedIn());
+  std::vector<std::vector<int>> tickets(kManagers);
+  std::vector<std::thread> threads;
+  for (int m = 0; m < kManagers; ++m) {
+    threads.emplace_back([&, m] {
+      for (int i = 0; i < kOperations; ++i) {
+        mt::TradeTransInfo info{};
+        info.type = mt::TT_BR_BALANCE;
+        info.cmd = mt::OP_BALANCE;
+        info.orderby = 1001;
+        info.price = 1.25;
+        mt::setField(info.comment, "m" + std::to_string(m) + "-" + std::to_string(i));
+        EXPECT_EQ(0, managers[m]->TradeTransaction(&info));
+        tickets[m].push_back(info.order);
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  std::set<int> all;
+  for (const std::vector<int>& list : tickets) {
+    for (std::size_t i = 1; i < list.size(); ++i) EXPECT_LT(list[i - 1], list[i]);
+    all.insert(list.begin(), list.end());
+  }
+  EXPECT_EQ(static_cast<std::size_t>(kManagers * kOperations), all.size());
+  mt::UserRecord user{};
+  ASSERT_EQ(0, managers[0]->UserRecordGet(1001, &user));
+  EXPECT_DOUBLE_EQ(100 + kManagers * kOperations * 1.25, user.balance);
+  int total = 0;
+  mt::TradeRecord* history = managers[0]->TradesUserHistory(1001, 0, 4102444800LL, &total);
+  ASSERT_NE(nullptr, history);
+  EXPECT_EQ(kManagers * kOperations, total);
+  managers[0]->MemFree(history);
 }
 
 TEST(PluginEntry, WrongVersionGivesNoInterface) {
