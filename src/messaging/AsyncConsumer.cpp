@@ -37,6 +37,7 @@ namespace {
 
 constexpr int kCloseTimeoutMs = 5000;  // orderly close before a hard stop
 constexpr const char* kNotText = "NOT A TEXTMESSAGE!";
+constexpr int kMaxFailedReplies = 5;   // then the request is dead-lettered
 
 std::chrono::steady_clock::time_point deadlineAfter(int ms) {
   return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -241,8 +242,16 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
     if (it->second.generation == generation_) {
       if (replied) {
         it->second.delivery.accept();
+        failedReplies_ = 0;
+      } else if (++failedReplies_ < kMaxFailedReplies) {
+        it->second.delivery.modify();  // back on the queue, delivered again
       } else {
-        it->second.delivery.modify();  // redelivered, counted by the broker
+        // Replies keep failing while the broker takes requests: park the
+        // request on the broker's dead-letter queue instead of circling.
+        it->second.delivery.reject();
+        failedReplies_ = 0;
+        util::printAndLog("destURI #%s request moved to the dead-letter queue: its reply failed %d times\n",
+                          destURI_.c_str(), kMaxFailedReplies);
       }
     }
     inFlight_.erase(it);
@@ -277,6 +286,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   std::map<uint64_t, InFlight> inFlight_;
   uint64_t lastSequence_ = 0;
   uint64_t generation_ = 0;
+  int failedReplies_ = 0;  // consecutive requests whose reply failed
   bool receiverRequested_ = false;
   bool subscribed_ = false;
   bool connected_ = false;

@@ -241,6 +241,20 @@ def test_conversion_error_gets_no_reply_and_the_queue_goes_on(broker, shared):
     assert receive_messages(broker.amqp_url, q, 1, timeout=0.5) == []
 
 
+def test_request_whose_reply_failed_is_redelivered_then_dead_lettered(broker, shared):
+    h = shared
+    q = h.q("userRecordPasswordUpdate")
+    send_text(broker.amqp_url, q, '{"serial":"x1","failReply":true}')
+    send_text(broker.amqp_url, q, '{"serial":"x2","login":1}')
+    rq = h.q("userRecordPasswordUpdateCallback")
+    assert receive_text(broker.amqp_url, rq) == echo("x2", 3, login=1)
+    out = h.output()
+    assert out.count('Received: {"serial":"x1","failReply":true}') == 5
+    assert "destURI #%s request moved to the dead-letter queue" % q in out
+    assert receive_text(broker.amqp_url, "DLQ." + q, timeout=5) == \
+        '{"serial":"x1","failReply":true}'
+
+
 def test_stop_finishes_the_request_in_progress(broker, harnesses):
     h = ready(harnesses(broker.amqp_url))
     q = h.q("userRecordUpdate")

@@ -5,7 +5,9 @@
 //   userRecordUpdate (2)          waits request.pauseMs (default 1000) through
 //                                 util::pauseMs, then echoes
 //   userRecordPasswordUpdate (3)  reads request.login with asInt() (a text
-//                                 login raises a conversion error), then echoes
+//                                 login raises a conversion error), then echoes;
+//                                 with "failReply": true sends nothing and
+//                                 records a failed reply instead
 //   symboQuoteDateUpdate (15)     no operation: the placeholder reply
 //   every other route             echoes
 // An echo replies 200 with the request's members, "serial" and "routeType"
@@ -23,6 +25,7 @@
 #include "messaging/AsyncProducer.h"
 #include "messaging/Dispatch.h"
 #include "messaging/ReplyWriter.h"
+#include "messaging/SendOutcome.h"
 #include "util/Console.h"
 #include "util/Pause.h"
 
@@ -48,6 +51,10 @@ messaging::Operation operationFor(int queue) {
       };
     case config::kUserRecordPasswordUpdate:
       return [queue](const Json::Value& request, messaging::ReplySender& reply) {
+        if (request["failReply"].asBool()) {
+          messaging::noteReplyFailed();
+          return;
+        }
         Json::Value copy = request;
         copy["login"] = request["login"].asInt();
         echo(queue, copy, reply);
