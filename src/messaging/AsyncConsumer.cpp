@@ -10,6 +10,7 @@
 #include <proton/receiver_options.hpp>
 #include <proton/source_options.hpp>
 #include <proton/transport.hpp>
+#include <proton/uuid.hpp>
 #include <proton/value.hpp>
 #include <proton/work_queue.hpp>
 
@@ -318,7 +319,10 @@ int AsyncConsumer::run() {
   worker_ = std::make_unique<Worker>(
       destURI_, [handler](uint64_t sequence, bool replied) { handler->complete(sequence, replied); });
   handler_->setWorker(worker_.get());
-  container_ = std::make_unique<proton::container>(*handler_, "mt4bridge-consumer-" + destURI_);
+  // The broker takes the container id as the client id, which must be
+  // unique among its connections (also across a restart of the service).
+  container_ = std::make_unique<proton::container>(
+      *handler_, "mt4bridge-consumer-" + destURI_ + "-" + proton::uuid::random().str());
   proton::container* container = container_.get();
   workerThread_ = std::thread([worker = worker_.get()] { worker->run(); });
   connectionThread_ = std::thread([container, handler] {
@@ -380,13 +384,20 @@ int createConsumer(const std::string& brokerURI, const std::string& destURI,
     util::consolePrint("consumer destUrl(%s) is null\n", label.c_str());
     return 1;
   }
+  std::lock_guard<std::mutex> lock(registry().mu);
+  for (const auto& running : registry().consumers) {
+    if (running->destURI() == destURI) {
+      // A second consumer would take turns with the first and break the
+      // queue's one-at-a-time order; the earlier route serves it anyway.
+      util::consolePrint("consumer destUrl(%s) already consumed: %s\n", label.c_str(),
+                         destURI.c_str());
+      return 1;
+    }
+  }
   auto consumer = std::make_unique<AsyncConsumer>();
   consumer->configure(brokerURI, destURI, false, false);
   if (consumer->run() != 1) return 1;
-  {
-    std::lock_guard<std::mutex> lock(registry().mu);
-    registry().consumers.push_back(std::move(consumer));
-  }
+  registry().consumers.push_back(std::move(consumer));
   util::consolePrint("consumer destUrl(%s) success\n", label.c_str());
   return 1;
 }

@@ -51,6 +51,8 @@ class AsyncConsumer {
   // has given up on.
   static void onException();
 
+  const std::string& destURI() const { return destURI_; }
+
  private:
   class Handler;
   class Worker;
@@ -70,7 +72,9 @@ class AsyncConsumer {
 
 // Starts the consumer of request queue destURI, printing the start-up lines
 // with label in place of the queue name. Always 1: a consumer that cannot
-// subscribe leaves its queue unserved without stopping the others.
+// subscribe leaves its queue unserved without stopping the others. A queue
+// that already has a consumer in this process gets no second one (one
+// queue is served one request at a time, in arrival order).
 int createConsumer(const std::string& brokerURI, const std::string& destURI,
                    const std::string& label);
 

@@ -10,6 +10,7 @@
 #include <proton/target_options.hpp>
 #include <proton/tracker.hpp>
 #include <proton/transport.hpp>
+#include <proton/uuid.hpp>
 #include <proton/work_queue.hpp>
 
 #include <chrono>
@@ -295,7 +296,10 @@ int AsyncProducer::open() {
   }
   std::string target = useTopic_ ? "topic://" + destURI_ : destURI_;
   handler_ = std::make_unique<Handler>(address, target);
-  container_ = std::make_unique<proton::container>(*handler_, "mt4bridge-producer-" + destURI_);
+  // The broker takes the container id as the client id, which must be
+  // unique among its connections (also across a restart of the service).
+  container_ = std::make_unique<proton::container>(
+      *handler_, "mt4bridge-producer-" + destURI_ + "-" + proton::uuid::random().str());
   proton::container* container = container_.get();
   Handler* handler = handler_.get();
   thread_ = std::thread([container, handler] {

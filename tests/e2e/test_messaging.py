@@ -209,6 +209,18 @@ def test_shared_queue_name_is_served_by_the_earlier_route(broker, harnesses):
         [echo("d0", 12), echo("d1", 12), echo("d2", 12)]
     assert receive_messages(broker.amqp_url, h.q("symboGtcPendingUpdateCallback"), 1,
                             timeout=0.5) == []
+    out = h.output()
+    assert "consumer destUrl(config.symbolTradeUpdate) success\n" in out
+    assert "consumer destUrl(config.symboGtcPendingUpdate) already consumed: %s\n" % dup in out
+    assert "start fail" not in out
+
+
+def test_two_services_with_the_same_queues_both_connect(broker, harnesses, tmp_path):
+    first = ready(harnesses(broker.amqp_url))
+    second = ready(harnesses(broker.amqp_url, overrides=first.names))
+    send_text(broker.amqp_url, first.q("updateSymbol"), '{"serial":"u1"}')
+    assert receive_text(broker.amqp_url, first.q("updateSymbolCallback")) == echo("u1", 8)
+    assert first.wait_for("harness ready") and "fail" not in first.output() + second.output()
 
 
 def test_empty_queue_names_only_print_is_null(broker, harnesses):
