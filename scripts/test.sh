@@ -35,14 +35,20 @@ echo "== unit tests (AddressSanitizer + UBSan build)"
 ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs" \
   --output-junit "$results/unit-asan.xml" || status=1
 
-if ls "$top"/tests/e2e/test_*.py >/dev/null 2>&1; then
-  echo "== end-to-end tests"
-  MT4BRIDGE_BUILD="$top/build" MT4BRIDGE_ASAN_BUILD="$top/build-asan" \
-    "$PY" -m pytest -q -p no:cacheprovider "$top/tests/e2e" \
-    --junitxml="$results/e2e.xml"
-  rc=$?
+# The end-to-end suite runs twice: against the plain binaries, and against
+# the AddressSanitizer + UBSan binaries (service, simulator, plugin,
+# harnesses), so a memory fault on a real request path fails the run.
+e2e() {  # name, build dir
+  echo "== end-to-end tests ($1)"
+  MT4BRIDGE_BUILD="$2" "$PY" -m pytest -q -p no:cacheprovider "$top/tests/e2e" \
+    -o junit_suite_name="e2e-$1" --junitxml="$results/e2e-$1.xml"
+  local rc=$?
   # 5 = no test collected: not a failure of the suite.
   if [ $rc -ne 0 ] && [ $rc -ne 5 ]; then status=1; fi
+}
+if ls "$top"/tests/e2e/test_*.py >/dev/null 2>&1; then
+  e2e plain "$top/build"
+  e2e asan "$top/build-asan"
 fi
 
 "$PY" "$top/scripts/summarize_results.py" "$results"/*.xml || status=1
