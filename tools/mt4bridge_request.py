@@ -9,7 +9,8 @@ The reply queue defaults to the request queue's name followed by
 "Callback" (symboTraderDateUpdate answers on symboTraderDateUpdateeCallback).
 A reply belongs to the request when its data.serial equals the request's
 serial; a serial is added when the request has none. Replies of other
-requests are released back to the queue untouched.
+requests are left unsettled and go back to the queue when the client
+disconnects.
 """
 import argparse
 import json
@@ -25,7 +26,7 @@ REPLY_KEYS = {"symboTraderDateUpdate": "symboTraderDateUpdateeCallback"}
 
 class RequestReply(MessagingHandler):
     def __init__(self, url, queue, reply_queue, body, serial, timeout, user, password):
-        super().__init__(prefetch=10, auto_accept=False)
+        super().__init__(prefetch=100, auto_accept=False)
         self.url, self.queue, self.reply_queue = url, queue, reply_queue
         self.body, self.serial, self.timeout = body, serial, timeout
         self.user, self.password = user, password
@@ -57,8 +58,8 @@ class RequestReply(MessagingHandler):
             self.reply = text
             self.timer.cancel()
             event.connection.close()
-        else:
-            self.release(event.delivery, delivered=False)
+        # Another request's reply stays unsettled: the broker puts it back
+        # on the queue when this client disconnects.
 
     def on_timer_task(self, event):
         event.container.stop()
