@@ -86,17 +86,30 @@ int Service::init() {
   return 1;
 }
 
-void Service::subscribeSymbols() {
-  auto fetch = [this] {
-    return pumping_.fetchArray<mt::ConSymbol>(
-        [](mt::CManagerInterface& m, int* total) { return m.SymbolsGetAll(total); });
-  };
-  server::ManagerArray<mt::ConSymbol> symbols = fetch();
-  while (symbols.count() <= 0 && !server::stopRequested()) {
+namespace {
+
+// Fetches a list from the pumping manager until it holds at least one item:
+// the first count is not printed, every repeated one is ("%s size(%d)\n"),
+// 10 s apart, until a stop is requested.
+template <typename T, typename Call>
+server::ManagerArray<T> fetchUntilListed(server::ManagerLink& pumping, const char* name,
+                                         Call call) {
+  auto fetch = [&] { return pumping.fetchArray<T>(call); };
+  server::ManagerArray<T> list = fetch();
+  while (list.count() <= 0 && !server::stopRequested()) {
     util::pauseMs(kListRetryMs);
-    symbols = fetch();
-    util::consolePrint("SymbolsGetAll size(%d)\n", symbols.count());
+    list = fetch();
+    util::consolePrint("%s size(%d)\n", name, list.count());
   }
+  return list;
+}
+
+}  // namespace
+
+void Service::subscribeSymbols() {
+  server::ManagerArray<mt::ConSymbol> symbols = fetchUntilListed<mt::ConSymbol>(
+      pumping_, "SymbolsGetAll",
+      [](mt::CManagerInterface& m, int* total) { return m.SymbolsGetAll(total); });
   for (const mt::ConSymbol& symbol : symbols) {
     const std::string name = mt::fieldText(symbol.symbol);
     pumping_.call(0, [&](mt::CManagerInterface& m) { return m.SymbolAdd(name.c_str()); });
@@ -104,16 +117,9 @@ void Service::subscribeSymbols() {
 }
 
 void Service::loadAccountList() {
-  auto fetch = [this] {
-    return pumping_.fetchArray<mt::UserRecord>(
-        [](mt::CManagerInterface& m, int* total) { return m.UsersGet(total); });
-  };
-  server::ManagerArray<mt::UserRecord> users = fetch();
-  while (users.count() <= 0 && !server::stopRequested()) {
-    util::pauseMs(kListRetryMs);
-    users = fetch();
-    util::consolePrint("UsersGet size(%d)\n", users.count());
-  }
+  server::ManagerArray<mt::UserRecord> users = fetchUntilListed<mt::UserRecord>(
+      pumping_, "UsersGet",
+      [](mt::CManagerInterface& m, int* total) { return m.UsersGet(total); });
   for (const mt::UserRecord& u : users) {
     users_.set(store::UserIdentity{u.login, mt::fieldText(u.name), mt::fieldText(u.email),
                                    mt::fieldText(u.group), mt::fieldText(u.comment),

@@ -1,6 +1,8 @@
 // Account creation against in-process fake managers: the identity match,
 // the new account's record, the reply, and the failure paths.
 #include <gtest/gtest.h>
+
+#include "test_util/ReplyRecorder.h"
 #include <json/json.h>
 
 #include <cstring>
@@ -25,11 +27,7 @@ namespace {
 
 using testing_support::FakeManager;
 
-class Recorder : public messaging::ReplySender {
- public:
-  void send(const std::string& text) override { sent.push_back(text); }
-  std::vector<std::string> sent;
-};
+using Recorder = test_util::ReplyRecorder;
 
 Json::Value parse(const std::string& text) {
   Json::Value v;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "test_util/ReplyRecorder.h"
+
 #include <string>
 #include <vector>
 
@@ -17,11 +19,7 @@ using messaging::ReplySender;
 using messaging::setRoute;
 using messaging::writeReply;
 
-class Recorder : public ReplySender {
- public:
-  void send(const std::string& text) override { sent.push_back(text); }
-  std::vector<std::string> sent;
-};
+using Recorder = test_util::ReplyRecorder;
 
 // Every route installed with a recording operation; each call records the
 // route number that served it.

@@ -1,6 +1,8 @@
 // The operation context's manager call and the binding of an operation to
 // the dispatcher's shape.
 #include <gtest/gtest.h>
+
+#include "test_util/ReplyRecorder.h"
 #include <json/json.h>
 
 #include <string>
@@ -18,11 +20,7 @@ namespace {
 
 using testing_support::FakeManager;
 
-class Recorder : public messaging::ReplySender {
- public:
-  void send(const std::string& text) override { sent.push_back(text); }
-  std::vector<std::string> sent;
-};
+using Recorder = test_util::ReplyRecorder;
 
 TEST(CallManager, ReportsWhetherTheCallRan) {
   FakeManager fake;

@@ -1,5 +1,7 @@
 // The request reading and echo rules shared by every operation.
 #include <gtest/gtest.h>
+
+#include "test_util/ReplyRecorder.h"
 #include <json/json.h>
 
 #include <cstdint>
@@ -130,11 +132,7 @@ TEST(EchoWriter, EmptyListIsNull) {
   EXPECT_TRUE(data["logins"].isNull());
 }
 
-class Recorder : public messaging::ReplySender {
- public:
-  void send(const std::string& text) override { sent.push_back(text); }
-  std::vector<std::string> sent;
-};
+using Recorder = test_util::ReplyRecorder;
 
 TEST(Reply, SendsOneEnvelopeAndReturnsItsCode) {
   Recorder r;
