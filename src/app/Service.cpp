@@ -8,10 +8,11 @@
 #include "config/Config.h"
 #include "messaging/AsyncConsumer.h"
 #include "messaging/Dispatch.h"
-#include "operations/accounts/UserRecordCreate.h"
+#include "operations/PumpEvent.h"
+#include "operations/Routes.h"
 #include "server/Connections.h"
 #include "server/FieldText.h"
-#include "server/PumpEvent.h"
+#include "server/ManagerResults.h"
 #include "server/StopFlag.h"
 #include "util/Console.h"
 #include "util/Log.h"
@@ -30,7 +31,7 @@ constexpr int kListRetryMs = 10000;
 Service::Service()
     : normal_(server::kManagerLibraryPath),
       pumping_(server::kManagerLibraryPath),
-      reconnection_(server::ManagerLinks{&normal_, &pumping_}, &server::pumpEvent),
+      reconnection_(server::ManagerLinks{&normal_, &pumping_}, &operations::pumpEvent),
       context_{normal_, pumping_, balances_, users_, config::current()} {}
 
 int Service::run() {
@@ -57,7 +58,7 @@ int Service::init() {
   const std::string brokerURI = cfg.brokerURI;
   util::consoleWPrint(L"Server: %ls\n", util::stringToLPCWSTR(cfg.server).c_str());
 
-  server::setPumpTargets(&balances_, &users_, &pumping_);
+  operations::setPumpTargets(&balances_, &users_, &pumping_);
   server::clearStop();
   reconnection_.start();
   util::pauseMs(kStartupWaitMs);
@@ -94,14 +95,19 @@ namespace {
 template <typename T, typename Call>
 server::ManagerArray<T> fetchUntilListed(server::ManagerLink& pumping, const char* name,
                                          Call call) {
-  auto fetch = [&] { return pumping.fetchArray<T>(call); };
-  server::ManagerArray<T> list = fetch();
-  while (list.count() <= 0 && !server::stopRequested()) {
-    util::pauseMs(kListRetryMs);
-    list = fetch();
-    util::consolePrint("%s size(%d)\n", name, list.count());
-  }
-  return list;
+  int count = 0;
+  util::RetryPlan plan;
+  plan.attempts = util::kUntilStopped;
+  plan.pauseMs = kListRetryMs;
+  plan.stop = &server::stopRequested;
+  plan.afterCall = [&](int attempt, int) {
+    if (attempt > 1) util::consolePrint("%s size(%d)\n", name, count);
+  };
+  return server::fetchWithRetry<T>(plan, [&] {
+    server::ManagerArray<T> list = pumping.fetchArray<T>(call);
+    count = list.count();
+    return list;
+  });
 }
 
 }  // namespace
@@ -128,12 +134,10 @@ void Service::loadAccountList() {
 }
 
 void Service::installRoutes() {
-  for (const config::QueueInfo& q : config::queueTable()) {
-    messaging::Operation operation;
-    if (q.number == config::kUserRecordCreate) {
-      operation = operations::bindOperation(context_, &operations::userRecordCreate);
-    }
-    messaging::setRoute(q.number, operation, &producers_[static_cast<size_t>(q.number - 1)]);
+  for (const operations::Route& route : operations::routeTable()) {
+    const int number = route.queue->number;
+    messaging::setRoute(number, operations::bindOperation(context_, route.operation),
+                        &producers_[static_cast<size_t>(number - 1)]);
   }
 }
 

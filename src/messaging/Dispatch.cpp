@@ -13,8 +13,6 @@
 namespace messaging {
 namespace {
 
-constexpr int kPlaceholderCode = -1;
-
 struct Route {
   Operation operation;
   ReplySender* reply = nullptr;
@@ -37,13 +35,6 @@ class NoReply : public ReplySender {
     util::consolePrint("reply not sent: the route has no reply producer\n");
   }
 };
-
-void placeholder(const Json::Value& request, ReplySender& reply) {
-  Json::Value data(Json::objectValue);
-  data["serial"] = envelopeText(request, "serial");
-  data["routeType"] = envelopeText(request, "routeType");
-  reply.send(writeReply(data, kPlaceholderCode));
-}
 
 // The route number for destURI in routing order, 0 when none.
 int routeFor(const std::string& destURI) {
@@ -87,14 +78,14 @@ void dispatchRequest(const std::string& destURI, const std::string& text) {
     std::lock_guard<std::mutex> lock(table().mu);
     route = table().routes[static_cast<size_t>(number - 1)];
   }
+  if (!route.operation) {
+    util::printAndLog("destURI #%s request not handled: no operation installed\n", destURI.c_str());
+    return;
+  }
   static NoReply noReply;
   ReplySender& reply = route.reply != nullptr ? *route.reply : noReply;
   try {
-    if (route.operation) {
-      route.operation(request, reply);
-    } else {
-      placeholder(request, reply);
-    }
+    route.operation(request, reply);
   } catch (const Json::Exception& e) {
     util::printAndLog("destURI #%s request not handled: %s\n", destURI.c_str(), e.what());
   } catch (const std::exception& e) {

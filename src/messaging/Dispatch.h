@@ -20,10 +20,10 @@ using Operation = std::function<void(const Json::Value& request, ReplySender& re
 
 // Installs the operation and the reply producer of route queueNumber
 // (1..15). reply must outlive every dispatch (the producers are process-wide
-// objects). Called by start-up before any consumer starts. A route without
-// an operation is served by a placeholder that replies code -1 with its
-// "serial" and "routeType" echoed; a route without a reply sender sends its
-// replies nowhere (one console line each).
+// objects). Called by start-up before any consumer starts, for every route
+// (operations/Routes.h). A route without a reply sender sends its replies
+// nowhere (one console line each); a request for a route without an
+// operation is dropped with one console and log line.
 void setRoute(int queueNumber, Operation operation, ReplySender* reply);
 
 // Removes every installed route; for tests.

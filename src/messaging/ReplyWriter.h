@@ -6,9 +6,9 @@
 
 #include <string>
 
-namespace messaging {
+#include "messaging/ReplyCodes.h"
 
-constexpr int kReplySuccess = 200;
+namespace messaging {
 
 // {"code":code,"data":data,"msg":"success"|"fail"} written compactly, keys
 // in ascending byte order at every level, followed by one line feed. "msg"

@@ -26,6 +26,8 @@ class EchoWriter {
   void routeType(const std::string* value);
   // An array of the integers in order; null when the list is empty.
   void intList(const char* key, const std::vector<int>* value);
+  // A field only the reply carries (RequestReader leaves it alone).
+  void replyInt32(const char* key, const int* value) { int32(key, value); }
   // A nested object written by its own field list.
   template <typename Record>
   void object(const char* key, Record* value) {

@@ -14,8 +14,46 @@
 #include "server/ManagerLink.h"
 #include "store/FinanceBalanceStore.h"
 #include "store/UserInfoStore.h"
+#include "util/Retry.h"
 
 namespace operations {
+
+// The outcome of one manager call: the call's result, or no interface (the
+// link had none, nothing ran).
+class CallResult {
+ public:
+  static CallResult noInterface() { return CallResult(); }
+  explicit CallResult(int result) : ran_(true), result_(result) {}
+
+  bool missingInterface() const { return !ran_; }
+  // The call's result; -1 when nothing ran.
+  int result() const { return result_; }
+  bool is(int result) const { return ran_ && result_ == result; }
+  bool in(const util::ResultSet& results) const {
+    return ran_ && results.contains(result_);
+  }
+
+ private:
+  CallResult() = default;
+  bool ran_ = false;
+  int result_ = -1;
+};
+
+// Runs fn(mt::CManagerInterface&) -> int on link's interface under the
+// link's lock. No interface: nothing runs.
+template <typename Fn>
+CallResult callManager(server::ManagerLink& link, Fn&& fn) {
+  int result = 0;
+  const bool ran = link.call(false, [&](mt::CManagerInterface& m) {
+    result = fn(m);
+    return true;
+  });
+  return ran ? CallResult(result) : CallResult::noInterface();
+}
+
+// The reply code for a call: 200 when its result is in success, -1 without
+// interface, -r for any other result r.
+int replyCode(const CallResult& call, const util::ResultSet& success);
 
 // References only: everything referred to must outlive the context and
 // every operation running on it.
@@ -30,24 +68,44 @@ struct OperationContext {
   bool hasInterfaces() const {
     return normal.hasInterface() && pumping.hasInterface();
   }
-};
 
-// Runs fn(mt::CManagerInterface&) -> int on link's interface under the
-// link's lock and stores its result in *result. False, with nothing run and
-// *result untouched, when the link has no interface (it was never created,
-// or was released at shut-down).
-template <typename Fn>
-bool callManager(server::ManagerLink& link, int* result, Fn&& fn) {
-  return link.call(false, [&](mt::CManagerInterface& m) {
-    *result = fn(m);
-    return true;
-  });
-}
+  // One manager call on the normal or the pumping manager (callManager).
+  template <typename Fn>
+  CallResult callNormal(Fn&& fn) {
+    return callManager(normal, fn);
+  }
+  template <typename Fn>
+  CallResult callPumping(Fn&& fn) {
+    return callManager(pumping, fn);
+  }
+
+  // The connection routines for the operations that reconnect a link: 1 or
+  // -1. The pumping manager is switched to the service's pumping handler.
+  int reconnectNormal();
+  int reconnectPumping();
+};
 
 // A request operation: reads its request record from request, does its
 // work, sends exactly one reply through reply and returns the reply's code.
 // JsonCpp's conversion errors (Json::LogicError) raised while the request is
 // read leave the operation before any manager call and without a reply.
+//
+// A request can be delivered twice: when the service stops or dies after
+// the operation but before the broker has the acknowledgement, the broker
+// delivers it again, to this process or the next one. Every operation must
+// therefore be safe to run twice for one request, each kind in its way:
+// - account creation: a second run finds the account (identity store or
+//   server) with the same identity and answers 200 without a write;
+// - account, password, leverage, group and symbol changes set values: a
+//   second run sets the same values again, or finds them set;
+// - money movements and balance imports are recorded in the balance-history
+//   store (by comment or serial, and login) before money moves, and are
+//   recognised there and in the server's recent history, so a second run
+//   answers with the first ticket instead of moving money again; a trade
+//   import is recognised the same way before it opens a trade;
+// - closing an account's trades: a second run finds nothing left open;
+// - internal mail: a second run must not send the mail again, so its
+//   serial is remembered like a movement's.
 using OperationFn = int (*)(OperationContext& ctx, const Json::Value& request,
                             messaging::ReplySender& reply);
 

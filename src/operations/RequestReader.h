@@ -54,6 +54,9 @@ class RequestReader {
   // null, or a plain number or text gives an empty list; an object with
   // members throws.
   void intList(const char* key, std::vector<int>* out);
+  // A field the request does not carry (a ticket the operation finds):
+  // left as the record initialises it; only the reply writes it.
+  void replyInt32(const char*, int*) {}
   // A nested object read by its own field list; absent or null reads every
   // field of it as absent, a value that is not an object throws.
   template <typename Record>

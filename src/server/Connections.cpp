@@ -3,7 +3,6 @@
 #include <string>
 
 #include "config/Config.h"
-#include "server/PumpEvent.h"
 #include "server/StopFlag.h"
 #include "util/Log.h"
 #include "util/Mask.h"
@@ -90,10 +89,6 @@ int connectPumpingManager(ManagerLink& pumping,
     return m.PumpingSwitchEx(handler, flags, nullptr);
   });
   return 1;
-}
-
-int connectPumpingManager(ManagerLink& pumping) {
-  return connectPumpingManager(pumping, &pumpEvent);
 }
 
 }  // namespace server

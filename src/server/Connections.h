@@ -37,9 +37,6 @@ int connectNormalManager(ManagerLink& normal);
 int connectPumpingManager(ManagerLink& pumping,
                           mt::PumpingNotifyFunc handler);
 
-// Same, with the service's pumping handler (pumpEvent).
-int connectPumpingManager(ManagerLink& pumping);
-
 // The pumping flags for a pumpUpdateBidAsk setting: all events (quotes
 // included) for 1, no quotes for any other value.
 int pumpingFlags(int pumpUpdateBidAsk);

@@ -19,7 +19,7 @@
 #include "config/Config.h"
 #include "server/FieldText.h"
 #include "server/ManagerLink.h"
-#include "server/PumpEvent.h"
+#include "operations/PumpEvent.h"
 #include "server/ReconnectionThread.h"
 #include "server/StopFlag.h"
 #include "store/FinanceBalanceStore.h"
@@ -35,7 +35,7 @@ void onSignal(int) { server::requestStop(); }
 
 // The service's handler, with a line about each event once it is handled.
 void printingPumpEvent(int code, int type, void* data, void* param) {
-  server::pumpEvent(code, type, data, param);
+  operations::pumpEvent(code, type, data, param);
   std::string line = util::formatText("pump code=%d type=%d", code, type);
   if (code == mt::PUMP_UPDATE_TRADES && data != nullptr) {
     const auto* t = static_cast<const mt::TradeRecord*>(data);
@@ -68,7 +68,7 @@ int main() {
 
   server::ManagerLink normal(server::kManagerLibraryPath);
   server::ManagerLink pumping(server::kManagerLibraryPath);
-  server::setPumpTargets(&balances, &users, &pumping);
+  operations::setPumpTargets(&balances, &users, &pumping);
 
   std::signal(SIGTERM, onSignal);
   std::signal(SIGINT, onSignal);
@@ -85,7 +85,7 @@ int main() {
   pumping.disconnect();
   normal.release();
   pumping.release();
-  server::setPumpTargets(nullptr, nullptr, nullptr);
+  operations::setPumpTargets(nullptr, nullptr, nullptr);
   util::consolePrint("harness stopped\n");
   return 0;
 }

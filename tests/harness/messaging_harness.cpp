@@ -8,7 +8,8 @@
 //                                 login raises a conversion error), then echoes;
 //                                 with "failReply": true sends nothing and
 //                                 records a failed reply instead
-//   symboQuoteDateUpdate (15)     no operation: the placeholder reply
+//   symboQuoteDateUpdate (15)     the route table's placeholder for an
+//                                 operation not built yet
 //   every other route             echoes
 // An echo replies 200 with the request's members, "serial" and "routeType"
 // read as envelope texts, and "queue" = the route's number.
@@ -26,12 +27,25 @@
 #include "messaging/Dispatch.h"
 #include "messaging/ReplyWriter.h"
 #include "messaging/SendOutcome.h"
+#include "operations/Routes.h"
+#include "server/ManagerLink.h"
+#include "store/FinanceBalanceStore.h"
+#include "store/UserInfoStore.h"
 #include "util/Console.h"
 #include "util/Pause.h"
 
 namespace {
 
 std::array<messaging::AsyncProducer, config::kQueueCount> producers;
+
+// The context of the placeholder route: no manager, stores never saved.
+struct PlaceholderContext {
+  server::ManagerLink normal{static_cast<mt::CManagerInterface*>(nullptr)};
+  server::ManagerLink pumping{static_cast<mt::CManagerInterface*>(nullptr)};
+  store::FinanceBalanceStore balances{"unused-financeBalanceHistory"};
+  store::UserInfoStore users{"unused-userInfo"};
+  operations::OperationContext ctx{normal, pumping, balances, users, config::current()};
+};
 
 void echo(int queue, const Json::Value& request, messaging::ReplySender& reply) {
   Json::Value data = request;
@@ -59,8 +73,10 @@ messaging::Operation operationFor(int queue) {
         copy["login"] = request["login"].asInt();
         echo(queue, copy, reply);
       };
-    case config::kSymboQuoteDateUpdate:
-      return nullptr;
+    case config::kSymboQuoteDateUpdate: {
+      static PlaceholderContext placeholder;
+      return operations::bindOperation(placeholder.ctx, &operations::notBuiltYet);
+    }
     default:
       return [queue](const Json::Value& request, messaging::ReplySender& reply) {
         echo(queue, request, reply);

@@ -2,6 +2,7 @@
 // the new account's record, the reply, and the failure paths.
 #include <gtest/gtest.h>
 
+#include "test_util/OperationTest.h"
 #include "test_util/ReplyRecorder.h"
 #include <json/json.h>
 
@@ -75,40 +76,11 @@ mt::UserRecord serverUser(int login, const std::string& name,
   return u;
 }
 
-class AccountCreate : public ::testing::Test {
+class AccountCreate : public test_util::OperationTest {
  protected:
-  void SetUp() override {
-    previousHook_ =
-        util::setPauseHook([this](int ms) { pauses.push_back(ms); });
-  }
-  void TearDown() override { util::setPauseHook(previousHook_); }
-
   int run(const Json::Value& request) {
     return operations::userRecordCreate(ctx, request, reply);
   }
-  int managerCalls() const {
-    return static_cast<int>(normalFake.calls().size() +
-                            pumpFake.calls().size());
-  }
-  Json::Value lastReply() const {
-    EXPECT_FALSE(reply.sent.empty());
-    return reply.sent.empty() ? Json::Value() : parse(reply.sent.back());
-  }
-
-  // The fakes outlive the links that adopt them.
-  FakeManager normalFake;
-  FakeManager pumpFake;
-  server::ManagerLink normal{&normalFake};
-  server::ManagerLink pumping{&pumpFake};
-  store::FinanceBalanceStore balances{"unused-financeBalanceHistory"};
-  store::UserInfoStore users{"unused-userInfo"};
-  config::ConfigRecord config;
-  operations::OperationContext ctx{normal, pumping, balances, users, config};
-  Recorder reply;
-  std::vector<int> pauses;
-
- private:
-  util::PauseHook previousHook_;
 };
 
 // ---- Identity match -------------------------------------------------------

@@ -1,74 +1,137 @@
-// The operation context's manager call and the binding of an operation to
-// the dispatcher's shape.
+// The shape every operation runs in: the manager call through the context,
+// the runner's one reply, and the route table.
 #include <gtest/gtest.h>
-
-#include "test_util/ReplyRecorder.h"
 #include <json/json.h>
 
 #include <string>
 #include <vector>
 
-#include "FakeManager.h"
-#include "config/Config.h"
-#include "operations/OperationContext.h"
-#include "operations/Reply.h"
-#include "server/ManagerLink.h"
-#include "store/FinanceBalanceStore.h"
-#include "store/UserInfoStore.h"
+#include "messaging/ReplyCodes.h"
+#include "operations/OperationRunner.h"
+#include "operations/PumpEvent.h"
+#include "operations/Routes.h"
+#include "operations/accounts/UserRecordCreate.h"
+#include "server/ManagerResults.h"
+#include "test_util/OperationTest.h"
 
 namespace {
 
-using testing_support::FakeManager;
+struct ProbeEntity {
+  std::string serial;
+  int login = 0;
+  int order = -1;  // reply only
+  std::string routeType;
 
-using Recorder = test_util::ReplyRecorder;
+  template <typename Fields>
+  void fields(Fields& f) {
+    f.text("serial", &serial);
+    f.int32("login", &login);
+    f.replyInt32("order", &order);
+    f.routeType(&routeType);
+  }
+};
 
-TEST(CallManager, ReportsWhetherTheCallRan) {
-  FakeManager fake;
-  fake.script("UserRecordNew", {-1});
-  server::ManagerLink link(&fake);
-  int result = 99;
+class Runner : public test_util::OperationTest {
+ protected:
+  // Runs a probe operation whose body answers code after setting the
+  // record's order to ticket; counts the body's runs.
+  int run(const std::string& request, int code, int ticket = -1,
+          const char* line = nullptr) {
+    Json::Value parsed;
+    EXPECT_TRUE(util::parseJson(request, &parsed));
+    return operations::runOperation<ProbeEntity>(
+        {25, line}, ctx, parsed, reply, [&](operations::OperationContext&, ProbeEntity& r) {
+          ++bodyRuns;
+          if (ticket >= 0) r.order = ticket;
+          return code;
+        });
+  }
+  int bodyRuns = 0;
+};
+
+TEST_F(Runner, OneReplyOnEveryPathAndNoneOnAConversionError) {
+  EXPECT_EQ(run(R"({"serial":7,"login":5,"order":99})", 200, 4711), 200);
+  EXPECT_EQ(reply.sent.back(),
+            "{\"code\":200,\"data\":{\"login\":5,\"order\":4711,\"routeType\":\"\","
+            "\"serial\":\"7\"},\"msg\":\"success\"}\n");
+  // The request's own "order" is not read: the record's initial value is echoed.
+  EXPECT_EQ(run(R"({"serial":"s","order":99,"routeType":"R"})", -65), -65);
+  EXPECT_EQ(lastReply()["data"]["order"].asInt(), -1);
+  EXPECT_EQ(lastReply()["msg"].asString(), "fail");
+  EXPECT_EQ(reply.sent.size(), 2u);
+  EXPECT_EQ(pauses, (std::vector<int>{25, 25}));
+
+  EXPECT_THROW(run(R"({"login":"five"})", 200), Json::LogicError);
+  EXPECT_EQ(reply.sent.size(), 2u);
+  EXPECT_EQ(bodyRuns, 2);
+}
+
+TEST_F(Runner, WithoutAnInterfaceAnswersMinusOneAndCallsNothing) {
+  for (server::ManagerLink* link : {&pumping, &normal}) {
+    link->release();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run(R"({"serial":"n"})", 200, 5, "Probe manager is null\n"), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Probe manager is null\n");
+    EXPECT_EQ(lastReply()["data"]["order"].asInt(), -1);
+  }
+  EXPECT_EQ(bodyRuns, 0);
+  EXPECT_EQ(reply.sent.size(), 2u);
+  // Release is the only call the fakes saw.
+  EXPECT_EQ(normalFake.names(), std::vector<std::string>{"Release"});
+  EXPECT_EQ(pumpFake.names(), std::vector<std::string>{"Release"});
+}
+
+TEST_F(Runner, ManagerCallsTellAMissingInterfaceApartFromAnyResult) {
   mt::UserRecord user{};
-  // A negative result is a result like any other, not "no interface".
-  EXPECT_TRUE(operations::callManager(link, &result,
-                                      [&](mt::CManagerInterface& m) {
-                                        return m.UserRecordNew(&user);
-                                      }));
-  EXPECT_EQ(result, -1);
+  normalFake.script("UserRecordNew", {1, -1});
+  auto create = [&](mt::CManagerInterface& m) { return m.UserRecordNew(&user); };
+  operations::CallResult first = ctx.callNormal(create);
+  EXPECT_TRUE(first.is(1) && first.in(server::kSuccessZeroOrOne));
+  EXPECT_EQ(operations::replyCode(first, server::kSuccessZeroOnly), -1);
+  EXPECT_EQ(operations::replyCode(first, server::kSuccessZeroOrOne), 200);
+  // A negative result is a result like any other.
+  EXPECT_FALSE(ctx.callNormal(create).missingInterface());
 
-  link.release();
-  result = 99;
-  EXPECT_FALSE(operations::callManager(link, &result,
-                                       [&](mt::CManagerInterface& m) {
-                                         return m.UserRecordNew(&user);
-                                       }));
-  EXPECT_EQ(result, 99);
-  EXPECT_EQ(fake.count("UserRecordNew"), 1);
+  normal.release();
+  operations::CallResult none = ctx.callNormal(create);
+  EXPECT_TRUE(none.missingInterface());
+  EXPECT_FALSE(none.in(util::ResultSet::every()));
+  EXPECT_EQ(operations::replyCode(none, server::kSuccessZeroOrOne), codes::kNoInterface);
+  EXPECT_EQ(normalFake.count("UserRecordNew"), 2);
 }
 
-int echoLogin(operations::OperationContext& ctx, const Json::Value& request,
-              messaging::ReplySender& reply) {
-  Json::Value data(Json::objectValue);
-  data["login"] = request["login"];
-  data["hasInterfaces"] = ctx.hasInterfaces();
-  return operations::sendReply(reply, data, 200);
+TEST_F(Runner, PumpingReconnectSwitchesToTheServicesHandler) {
+  EXPECT_EQ(ctx.reconnectPumping(), 1);
+  EXPECT_EQ(pumpFake.pumpHandler(), &operations::pumpEvent);
 }
 
-TEST(BindOperation, RunsTheOperationOnTheContext) {
-  server::ManagerLink normal(static_cast<mt::CManagerInterface*>(nullptr));
-  server::ManagerLink pumping(static_cast<mt::CManagerInterface*>(nullptr));
-  store::FinanceBalanceStore balances("unused-financeBalanceHistory");
-  store::UserInfoStore users("unused-userInfo");
-  config::ConfigRecord config;
-  operations::OperationContext ctx{normal, pumping, balances, users, config};
-  auto operation = operations::bindOperation(ctx, &echoLogin);
-  Json::Value request(Json::objectValue);
-  request["login"] = 5;
-  Recorder reply;
-  operation(request, reply);
-  ASSERT_EQ(reply.sent.size(), 1u);
-  EXPECT_EQ(reply.sent[0],
-            "{\"code\":200,\"data\":{\"hasInterfaces\":false,\"login\":5},"
-            "\"msg\":\"success\"}\n");
+TEST_F(Runner, EveryRouteHasAnOperationAndUnbuiltOnesAnswerMinusOne) {
+  const auto& routes = operations::routeTable();
+  for (size_t i = 0; i < routes.size(); ++i) {
+    EXPECT_EQ(routes[i].queue->number, static_cast<int>(i) + 1);
+    EXPECT_NE(routes[i].operation, nullptr);
+  }
+  EXPECT_EQ(routes[0].operation, &operations::userRecordCreate);
+
+  auto notBuilt = [&](const char* text) {
+    Json::Value request;
+    ASSERT_TRUE(util::parseJson(text, &request));
+    operations::bindOperation(ctx, routes[config::kSymboQuoteDateUpdate - 1].operation)(request,
+                                                                                        reply);
+  };
+  notBuilt(R"({"serial":17,"routeType":"A","login":1001})");
+  notBuilt(R"({"login":1001,"routeType":null})");
+  notBuilt(R"({"serial":"x\u00e9","routeType":12.5})");
+  ASSERT_EQ(reply.sent.size(), 3u);
+  EXPECT_EQ(reply.sent[0], "{\"code\":-1,\"data\":{\"routeType\":\"A\",\"serial\":\"17\"},\"msg\":\"fail\"}\n");
+  EXPECT_EQ(reply.sent[1], "{\"code\":-1,\"data\":{\"routeType\":\"\",\"serial\":\"\"},\"msg\":\"fail\"}\n");
+  EXPECT_EQ(reply.sent[2],
+            "{\"code\":-1,\"data\":{\"routeType\":\"12.5\",\"serial\":\"x\\u00e9\"},\"msg\":\"fail\"}\n");
+  // An object where text is expected: no reply.
+  EXPECT_THROW(notBuilt(R"({"serial":{"a":1}})"), Json::LogicError);
+  EXPECT_EQ(reply.sent.size(), 3u);
+  EXPECT_EQ(managerCalls(), 0);
+  EXPECT_TRUE(pauses.empty());
 }
 
 }  // namespace

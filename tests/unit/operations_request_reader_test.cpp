@@ -145,10 +145,10 @@ TEST(Reply, SendsOneEnvelopeAndReturnsItsCode) {
 }
 
 TEST(Reply, FailedCallCodes) {
-  EXPECT_EQ(operations::failedCallCode(3), -3);
-  EXPECT_EQ(operations::failedCallCode(1), -1);
-  EXPECT_EQ(operations::failedCallCode(0), -1);
-  EXPECT_EQ(operations::failedCallCode(-2147483647 - 1), -1);
+  EXPECT_EQ(codes::failedCall(3), -3);
+  EXPECT_EQ(codes::failedCall(1), -1);
+  EXPECT_EQ(codes::failedCall(0), -1);
+  EXPECT_EQ(codes::failedCall(-2147483647 - 1), -1);
 }
 
 }  // namespace

@@ -17,7 +17,6 @@
 #include "FakeManager.h"
 #include "config/Config.h"
 #include "server/Connections.h"
-#include "server/PumpEvent.h"
 #include "server/ReconnectionThread.h"
 #include "server/StopFlag.h"
 #include "util/Log.h"
@@ -200,7 +199,7 @@ TEST_F(ServerLinkTest, StopDuringAnAttemptLogsThreadEnded) {
 TEST_F(ServerLinkTest, LinkWithoutInterfaceFailsQuietly) {
   server::ManagerLink link(static_cast<mt::CManagerInterface*>(nullptr));
   EXPECT_EQ(-1, server::connectNormalManager(link));
-  EXPECT_EQ(-1, server::connectPumpingManager(link));
+  EXPECT_EQ(-1, server::connectPumpingManager(link, &testHandler));
   EXPECT_TRUE(logLines().empty());
 }
 
@@ -222,12 +221,12 @@ TEST_F(ServerLinkTest, PumpingModeFlagsFollowTheQuoteSetting) {
     setBidAsk(c.bidAsk);
     FakeManager fake;
     server::ManagerLink link(&fake);
-    EXPECT_EQ(1, server::connectPumpingManager(link));
+    EXPECT_EQ(1, server::connectPumpingManager(link, &testHandler));
     EXPECT_EQ((std::vector<std::string>{"IsConnected", "Connect", "Login",
                                         "PumpingSwitchEx"}),
               fake.names());
     EXPECT_EQ(c.flags, fake.pumpFlags()) << "pumpUpdateBidAsk " << c.bidAsk;
-    EXPECT_EQ(&server::pumpEvent, fake.pumpHandler());
+    EXPECT_EQ(&testHandler, fake.pumpHandler());
     EXPECT_EQ("(null)", fake.calls().back().args[2]);  // null parameter
   }
   // The pumping manager writes no success line.

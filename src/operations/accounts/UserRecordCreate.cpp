@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <string>
 
-#include "operations/Reply.h"
-#include "operations/RequestReader.h"
+#include "messaging/ReplyCodes.h"
+#include "operations/OperationRunner.h"
 #include "operations/accounts/UserRecordCreateEntity.h"
 #include "server/FieldText.h"
 #include "server/ManagerApi.h"
-#include "util/Pause.h"
+#include "server/ManagerResults.h"
 #include "util/TextConvert.h"
 
 namespace operations {
@@ -44,7 +44,7 @@ bool sameIdentity(const UserRecordCreateEntity& request,
 // 200 when the known account has the request's identity, else -2.
 int identityCode(const UserRecordCreateEntity& request,
                  const KnownIdentity& known) {
-  return sameIdentity(request, known) ? kCodeSuccess : kCodeOtherIdentity;
+  return sameIdentity(request, known) ? codes::kSuccess : codes::kOtherIdentity;
 }
 
 KnownIdentity identityOf(const store::UserIdentity& entry) {
@@ -94,45 +94,31 @@ mt::UserRecord newAccount(const UserRecordCreateEntity& request) {
   return user;
 }
 
+// The operation's own steps: the identity store, then the pumping
+// manager's cache, then UserRecordNew on the normal manager.
+int createAccount(OperationContext& ctx, UserRecordCreateEntity& record) {
+  const int login = accountOf(record.login);
+
+  store::UserIdentity stored;
+  if (ctx.users.find(login, &stored)) return identityCode(record, identityOf(stored));
+
+  mt::UserRecord fetched{};
+  const CallResult got =
+      ctx.callPumping([&](mt::CManagerInterface& m) { return m.UserRecordGet(login, &fetched); });
+  if (got.missingInterface()) return codes::kNoInterface;
+  if (got.is(mt::RET_OK)) return identityCode(record, identityOf(fetched));
+
+  mt::UserRecord user = newAccount(record);
+  return replyCode(ctx.callNormal([&](mt::CManagerInterface& m) { return m.UserRecordNew(&user); }),
+                   server::kSuccessZeroOnly);
+}
+
 }  // namespace
 
 int userRecordCreate(OperationContext& ctx, const Json::Value& request,
                      messaging::ReplySender& reply) {
-  util::pauseMs(kCreatePauseMs);
-
-  UserRecordCreateEntity record;
-  readRecord(request, &record);
-
-  if (!ctx.hasInterfaces()) return replyEcho(reply, record, kCodeNoInterface);
-
-  const int login = accountOf(record.login);
-
-  store::UserIdentity stored;
-  if (ctx.users.find(login, &stored)) {
-    return replyEcho(reply, record, identityCode(record, identityOf(stored)));
-  }
-
-  mt::UserRecord fetched{};
-  int got = 0;
-  if (!callManager(ctx.pumping, &got, [&](mt::CManagerInterface& m) {
-        return m.UserRecordGet(login, &fetched);
-      })) {
-    return replyEcho(reply, record, kCodeNoInterface);
-  }
-  if (got == mt::RET_OK) {
-    return replyEcho(reply, record, identityCode(record, identityOf(fetched)));
-  }
-
-  mt::UserRecord user = newAccount(record);
-  int created = 0;
-  if (!callManager(ctx.normal, &created, [&](mt::CManagerInterface& m) {
-        return m.UserRecordNew(&user);
-      })) {
-    return replyEcho(reply, record, kCodeNoInterface);
-  }
-  return replyEcho(reply, record,
-                   created == mt::RET_OK ? kCodeSuccess
-                                         : failedCallCode(created));
+  return runOperation<UserRecordCreateEntity>({kCreatePauseMs}, ctx, request, reply,
+                                              createAccount);
 }
 
 }  // namespace operations

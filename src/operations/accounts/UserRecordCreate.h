@@ -12,9 +12,6 @@
 
 namespace operations {
 
-// Reply code for a login that is known with another identity.
-constexpr int kCodeOtherIdentity = -2;
-
 // Waits 1000 ms, reads a UserRecordCreateEntity from request and sends one
 // reply through reply echoing it: 200 (known with the same identity, or
 // created), -2 (known with another identity), -1 (a manager link has no

@@ -1,15 +1,15 @@
-#include "server/PumpEvent.h"
+#include "operations/PumpEvent.h"
 
 #include <atomic>
 
 #include "server/FieldText.h"
 
-namespace server {
+namespace operations {
 namespace {
 
 std::atomic<store::FinanceBalanceStore*> gBalances{nullptr};
 std::atomic<store::UserInfoStore*> gUsers{nullptr};
-std::atomic<ManagerLink*> gPumping{nullptr};
+std::atomic<server::ManagerLink*> gPumping{nullptr};
 
 void onTrade(int type, const mt::TradeRecord& trade) {
   if (type != mt::TRANS_DELETE) return;
@@ -39,7 +39,7 @@ void onUser(int type, const mt::UserRecord& user) {
 }
 
 void onQuotes() {
-  ManagerLink* pumping = gPumping.load();
+  server::ManagerLink* pumping = gPumping.load();
   if (pumping == nullptr) return;
   mt::CManagerInterface* iface = pumping->interfaceForPumpHandler();
   if (iface == nullptr) return;
@@ -52,7 +52,7 @@ void onQuotes() {
 }  // namespace
 
 void setPumpTargets(store::FinanceBalanceStore* balances,
-                    store::UserInfoStore* users, ManagerLink* pumping) {
+                    store::UserInfoStore* users, server::ManagerLink* pumping) {
   gBalances.store(balances);
   gUsers.store(users);
   gPumping.store(pumping);
@@ -74,4 +74,4 @@ void pumpEvent(int code, int type, void* data, void* /*param*/) {
   }
 }
 
-}  // namespace server
+}  // namespace operations

@@ -11,7 +11,7 @@
 #include "FakeManager.h"
 #include "server/Connections.h"
 #include "server/FieldText.h"
-#include "server/PumpEvent.h"
+#include "operations/PumpEvent.h"
 #include "server/StopFlag.h"
 #include "store/FinanceBalanceStore.h"
 #include "store/UserInfoStore.h"
@@ -32,11 +32,11 @@ class PumpEventTest : public ::testing::Test {
     balances_ = std::make_unique<store::FinanceBalanceStore>(
         (dir_ / "financeBalanceHistory").string());
     users_ = std::make_unique<store::UserInfoStore>((dir_ / "userInfo").string());
-    server::setPumpTargets(balances_.get(), users_.get(), &pumping_);
+    operations::setPumpTargets(balances_.get(), users_.get(), &pumping_);
   }
 
   void TearDown() override {
-    server::setPumpTargets(nullptr, nullptr, nullptr);
+    operations::setPumpTargets(nullptr, nullptr, nullptr);
     std::filesystem::remove_all(dir_);
   }
 
@@ -91,7 +91,7 @@ TEST_F(PumpEventTest, BalanceAndCreditTradesMarkTheirRecordHandled) {
   remember("dep-1", 5001);
   remember("cred-1", 5001);
   mt::TradeRecord balance = trade(9001, 5001, mt::OP_BALANCE, "dep-1");
-  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &balance,
+  operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &balance,
                     nullptr);
   store::FinanceBalance r = stored("dep-1", 5001);
   EXPECT_EQ(1, r.isHandle);
@@ -99,7 +99,7 @@ TEST_F(PumpEventTest, BalanceAndCreditTradesMarkTheirRecordHandled) {
   EXPECT_TRUE(historyFileExists());
 
   mt::TradeRecord credit = trade(9002, 5001, mt::OP_CREDIT, "cred-1");
-  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &credit,
+  operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &credit,
                     nullptr);
   EXPECT_EQ(9002, stored("cred-1", 5001).order);
 
@@ -113,9 +113,9 @@ TEST_F(PumpEventTest, UnknownKeyChangesNothingAndWritesNoFile) {
   remember("ABC", 42);
   // Same characters run together, different movement.
   mt::TradeRecord other = trade(1, 2, mt::OP_BALANCE, "ABC4");
-  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &other, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &other, nullptr);
   mt::TradeRecord otherLogin = trade(1, 43, mt::OP_BALANCE, "ABC");
-  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &otherLogin,
+  operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &otherLogin,
                     nullptr);
   EXPECT_EQ(0, stored("ABC", 42).isHandle);
   EXPECT_EQ(1u, balances_->size());
@@ -126,15 +126,15 @@ TEST_F(PumpEventTest, OtherTransactionTypesAndCommandsAreIgnored) {
   remember("dep", 7);
   for (int type : {0, 2, 3, -1}) {
     mt::TradeRecord t = trade(5, 7, mt::OP_BALANCE, "dep");
-    server::pumpEvent(mt::PUMP_UPDATE_TRADES, type, &t, nullptr);
+    operations::pumpEvent(mt::PUMP_UPDATE_TRADES, type, &t, nullptr);
   }
   for (int cmd : {0, 1, 5, 8}) {
     mt::TradeRecord t = trade(5, 7, cmd, "dep");
-    server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
+    operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
   }
   // The same record as an account event or an unknown event: ignored.
   mt::TradeRecord t = trade(5, 7, mt::OP_BALANCE, "dep");
-  server::pumpEvent(mt::PUMP_UPDATE_ONLINE, mt::TRANS_DELETE, &t, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_ONLINE, mt::TRANS_DELETE, &t, nullptr);
   EXPECT_EQ(0, stored("dep", 7).isHandle);
   EXPECT_FALSE(historyFileExists());
 }
@@ -143,13 +143,13 @@ TEST_F(PumpEventTest, FullWidthCommentIsReadWithinItsField) {
   const std::string full(sizeof(mt::TradeRecord::comment), 'x');
   remember(full, 8);
   mt::TradeRecord t = trade(77, 8, mt::OP_BALANCE, full);  // no terminator
-  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
   EXPECT_EQ(77, stored(full, 8).order);
 }
 
 TEST_F(PumpEventTest, AccountChangesUpdateIdentitiesInMemoryOnly) {
   mt::UserRecord added = account(100, "Ann");
-  server::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, &added, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, &added, nullptr);
   store::UserIdentity id;
   ASSERT_TRUE(users_->find(100, &id));
   EXPECT_EQ("Ann", id.name);
@@ -160,18 +160,18 @@ TEST_F(PumpEventTest, AccountChangesUpdateIdentitiesInMemoryOnly) {
 
   mt::UserRecord updated = account(100, "Bob");
   mt::setField(updated.lead_source, std::string(40, 'L'));  // fills field
-  server::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_UPDATE, &updated,
+  operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_UPDATE, &updated,
                     nullptr);
   ASSERT_TRUE(users_->find(100, &id));
   EXPECT_EQ("Bob", id.name);
   EXPECT_EQ(std::string(sizeof(updated.lead_source), 'L'), id.leadSource);
 
   mt::UserRecord unknownType = account(100, "Eve");
-  server::pumpEvent(mt::PUMP_UPDATE_USERS, 7, &unknownType, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_USERS, 7, &unknownType, nullptr);
   ASSERT_TRUE(users_->find(100, &id));
   EXPECT_EQ("Bob", id.name);
 
-  server::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_DELETE, &updated,
+  operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_DELETE, &updated,
                     nullptr);
   EXPECT_FALSE(users_->find(100, &id));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "userInfo"));
@@ -179,18 +179,18 @@ TEST_F(PumpEventTest, AccountChangesUpdateIdentitiesInMemoryOnly) {
 
 TEST_F(PumpEventTest, MissingDataOrTargetsAreIgnored) {
   remember("dep", 7);
-  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, nullptr,
+  operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, nullptr,
                     nullptr);
-  server::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, nullptr, nullptr);
-  server::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_DELETE, nullptr,
+  operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, nullptr, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_DELETE, nullptr,
                     nullptr);
   EXPECT_EQ(0u, users_->size());
-  server::setPumpTargets(nullptr, nullptr, nullptr);
+  operations::setPumpTargets(nullptr, nullptr, nullptr);
   mt::TradeRecord t = trade(5, 7, mt::OP_BALANCE, "dep");
   mt::UserRecord u = account(1, "A");
-  server::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
-  server::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, &u, nullptr);
-  server::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, &u, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
   EXPECT_EQ(0, stored("dep", 7).isHandle);
   EXPECT_EQ(0u, users_->size());
   EXPECT_EQ(0, fake_.count("SymbolInfoUpdated"));
@@ -198,7 +198,7 @@ TEST_F(PumpEventTest, MissingDataOrTargetsAreIgnored) {
 
 TEST_F(PumpEventTest, QuotesAreReadUntilNoneAreLeftAndTheLoopIsBounded) {
   fake_.script("SymbolInfoUpdated", {32, 32, 5, 0});
-  server::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
   auto calls = fake_.calls();
   ASSERT_EQ(4u, calls.size());
   for (const auto& c : calls) {
@@ -207,15 +207,15 @@ TEST_F(PumpEventTest, QuotesAreReadUntilNoneAreLeftAndTheLoopIsBounded) {
   }
   fake_.clearCalls();
   fake_.script("SymbolInfoUpdated", {-1});
-  server::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
   EXPECT_EQ(1, fake_.count("SymbolInfoUpdated"));
 
   // An interface that always has more never keeps the handler forever.
   fake_.clearCalls();
   fake_.script("SymbolInfoUpdated", {});
   fake_.setDefault("SymbolInfoUpdated", 32);
-  server::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
-  EXPECT_EQ(server::kQuoteReadsMax, fake_.count("SymbolInfoUpdated"));
+  operations::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
+  EXPECT_EQ(operations::kQuoteReadsMax, fake_.count("SymbolInfoUpdated"));
 }
 
 TEST_F(PumpEventTest, QuoteEventNeverWaitsForTheLinkLock) {
@@ -225,7 +225,7 @@ TEST_F(PumpEventTest, QuoteEventNeverWaitsForTheLinkLock) {
   std::future<void> finished = done.get_future();
   pumping_.call(0, [&](mt::CManagerInterface&) {
     std::thread([&done] {
-      server::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
+      operations::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
       done.set_value();
     }).detach();
     EXPECT_EQ(std::future_status::ready,
@@ -238,7 +238,7 @@ TEST_F(PumpEventTest, QuoteEventNeverWaitsForTheLinkLock) {
 TEST_F(PumpEventTest, HandlerGivenToPumpingReachesTheStores) {
   server::clearStop();
   remember("w-1", 3);
-  ASSERT_EQ(1, server::connectPumpingManager(pumping_));
+  ASSERT_EQ(1, server::connectPumpingManager(pumping_, &operations::pumpEvent));
   mt::TradeRecord t = trade(4242, 3, mt::OP_BALANCE, "w-1");
   ASSERT_TRUE(fake_.firePump(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t));
   EXPECT_EQ(4242, stored("w-1", 3).order);

@@ -9,7 +9,7 @@
 #include "FakeManager.h"
 #include "server/FieldText.h"
 #include "server/ManagerLink.h"
-#include "store/BalanceHistoryCheck.h"
+#include "operations/balance/BalanceHistoryCheck.h"
 #include "store/FinanceBalanceStore.h"
 #include "test_util/TempDir.h"
 #include "util/Pause.h"
@@ -69,7 +69,7 @@ class BalanceHistoryCheckTest : public ::testing::Test {
 
   int check(FinanceBalance* record, server::ManagerLink* link = nullptr) {
     testing::internal::CaptureStdout();
-    int result = store::checkFinanceBalanceHistory(
+    int result = operations::checkFinanceBalanceHistory(
         link ? *link : link_, balances_, kLogin, store::keyOf(*record), record,
         [this] {
           ++reconnects_;
@@ -296,7 +296,7 @@ TEST_F(BalanceHistoryCheckTest, CommentsThatRunTogetherAlikeAreDifferentMovement
   FinanceBalance second = request("S2", "ABC4", 1);
   second.login = 2;
   testing::internal::CaptureStdout();
-  int result = store::checkFinanceBalanceHistory(link_, balances_, 2,
+  int result = operations::checkFinanceBalanceHistory(link_, balances_, 2,
                                                  store::keyOf(second), &second,
                                                  [] { return 1; });
   testing::internal::GetCapturedStdout();

@@ -1,12 +1,12 @@
-#include "store/BalanceHistoryCheck.h"
+#include "operations/balance/BalanceHistoryCheck.h"
 
 #include <string>
 
 #include "server/FieldText.h"
+#include "server/ManagerResults.h"
 #include "util/Console.h"
-#include "util/Pause.h"
 
-namespace store {
+namespace operations {
 namespace {
 
 constexpr int kBalanceCmd = 6;
@@ -27,23 +27,22 @@ History fetchRecentHistory(server::ManagerLink& normal, int login) {
 History searchHistory(server::ManagerLink& normal, int login,
                       const std::function<int()>* reconnect) {
   util::consolePrint("TradesUserHistory start\n");
-  History trades;
-  for (int call = 1; call <= kHistorySearchCalls; ++call) {
-    trades = fetchRecentHistory(normal, login);
-    if (trades.count() >= 1) break;
-    util::consolePrint("TradesUserHistory fail\n");
-    trades.reset();
-    if (call == kHistorySearchCalls) break;
-    util::pauseMs(kHistorySearchPauseMs);
-    if (reconnect != nullptr && *reconnect) (*reconnect)();
-  }
+  util::RetryPlan plan;
+  plan.attempts = kHistorySearchCalls;
+  plan.pauseMs = kHistorySearchPauseMs;
+  if (reconnect != nullptr && *reconnect) plan.reconnect = [reconnect] { (*reconnect)(); };
+  plan.afterCall = [](int, int result) {
+    if (result != server::kArrayReturned) util::consolePrint("TradesUserHistory fail\n");
+  };
+  History trades = server::fetchWithRetry<mt::TradeRecord>(
+      plan, [&] { return fetchRecentHistory(normal, login); });
   util::consolePrint("TradesUserHistory end\n");
   return trades;
 }
 
 // Marks record handled with ticket, stores it under key and saves.
-int acceptMatch(FinanceBalanceStore& balances, const HistoryKey& key,
-                FinanceBalance* record, int ticket) {
+int acceptMatch(store::FinanceBalanceStore& balances, const store::HistoryKey& key,
+                store::FinanceBalance* record, int ticket) {
   record->isHandle = 1;
   record->order = ticket;
   balances.putAndSave(key, *record);
@@ -53,11 +52,11 @@ int acceptMatch(FinanceBalanceStore& balances, const HistoryKey& key,
 }  // namespace
 
 int checkFinanceBalanceHistory(server::ManagerLink& normal,
-                               FinanceBalanceStore& balances, int login,
-                               const HistoryKey& key, FinanceBalance* record,
+                               store::FinanceBalanceStore& balances, int login,
+                               const store::HistoryKey& key, store::FinanceBalance* record,
                                const std::function<int()>& reconnectNormal) {
   util::consolePrint("mapFinanceBalanceHistory.find start\n");
-  FinanceBalance stored;
+  store::FinanceBalance stored;
   const bool inserted = balances.insertIfAbsent(key, *record, &stored);
   util::consolePrint("mapFinanceBalanceHistory.find end\n");
 
@@ -102,4 +101,4 @@ int checkFinanceBalanceHistory(server::ManagerLink& normal,
   return 0;
 }
 
-}  // namespace store
+}  // namespace operations

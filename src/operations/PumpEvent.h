@@ -12,14 +12,14 @@
 // lock (quotes are read through interfaceForPumpHandler()), so it cannot
 // deadlock against an operation or the reconnection thread; the stores
 // take their own locks.
-#ifndef MT4BRIDGE_SERVER_PUMP_EVENT_H_
-#define MT4BRIDGE_SERVER_PUMP_EVENT_H_
+#ifndef MT4BRIDGE_OPERATIONS_PUMP_EVENT_H_
+#define MT4BRIDGE_OPERATIONS_PUMP_EVENT_H_
 
 #include "server/ManagerLink.h"
 #include "store/FinanceBalanceStore.h"
 #include "store/UserInfoStore.h"
 
-namespace server {
+namespace operations {
 
 // Room for quotes per SymbolInfoUpdated call, and the most calls made for
 // one quote event (the plugin drains its queue long before that).
@@ -31,11 +31,11 @@ constexpr int kQuoteReadsMax = 1000;
 // part of the handling is then skipped) and must outlive pumping (until the
 // pumping manager is disconnected). Calling it again replaces all three.
 void setPumpTargets(store::FinanceBalanceStore* balances,
-                    store::UserInfoStore* users, ManagerLink* pumping);
+                    store::UserInfoStore* users, server::ManagerLink* pumping);
 
 // The handler given to PumpingSwitchEx; param is ignored.
 void pumpEvent(int code, int type, void* data, void* param);
 
-}  // namespace server
+}  // namespace operations
 
-#endif  // MT4BRIDGE_SERVER_PUMP_EVENT_H_
+#endif  // MT4BRIDGE_OPERATIONS_PUMP_EVENT_H_

@@ -1,7 +1,7 @@
 // Whether a balance or credit movement was already carried out, decided
 // from the balance-history store and the trading server's recent history.
-#ifndef MT4BRIDGE_STORE_BALANCE_HISTORY_CHECK_H_
-#define MT4BRIDGE_STORE_BALANCE_HISTORY_CHECK_H_
+#ifndef MT4BRIDGE_OPERATIONS_BALANCE_BALANCE_HISTORY_CHECK_H_
+#define MT4BRIDGE_OPERATIONS_BALANCE_BALANCE_HISTORY_CHECK_H_
 
 #include <functional>
 
@@ -9,7 +9,7 @@
 #include "store/FinanceBalance.h"
 #include "store/FinanceBalanceStore.h"
 
-namespace store {
+namespace operations {
 
 // How far back the server's history is searched: three days.
 constexpr int kHistorySearchSeconds = 259200;
@@ -37,10 +37,10 @@ constexpr int kHistorySearchPauseMs = 1000;
 // pauses. normal, balances and reconnectNormal are used only during the
 // call.
 int checkFinanceBalanceHistory(server::ManagerLink& normal,
-                               FinanceBalanceStore& balances, int login,
-                               const HistoryKey& key, FinanceBalance* record,
+                               store::FinanceBalanceStore& balances, int login,
+                               const store::HistoryKey& key, store::FinanceBalance* record,
                                const std::function<int()>& reconnectNormal);
 
-}  // namespace store
+}  // namespace operations
 
-#endif  // MT4BRIDGE_STORE_BALANCE_HISTORY_CHECK_H_
+#endif  // MT4BRIDGE_OPERATIONS_BALANCE_BALANCE_HISTORY_CHECK_H_

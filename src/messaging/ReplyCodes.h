@@ -1,0 +1,36 @@
+// The codes a reply carries. 200 is the one success ("msg" "success"); every
+// other code is a failure ("msg" "fail").
+#ifndef MT4BRIDGE_MESSAGING_REPLY_CODES_H_
+#define MT4BRIDGE_MESSAGING_REPLY_CODES_H_
+
+namespace codes {
+
+constexpr int kSuccess = 200;
+// A manager link without interface, or a failed rights check; also the
+// answer of a route whose operation is not built yet.
+constexpr int kNoInterface = -1;
+// Account creation: the login is known with another identity.
+constexpr int kOtherIdentity = -2;
+// Balance withdrawal: it would leave less than the request's margin.
+constexpr int kBelowMargin = -1000;
+// Balance withdrawal: the request reports floating profit, the account has
+// no open trade.
+constexpr int kFloatingWithoutTrades = -1001;
+// Group leverage: the group could not be fetched or written.
+constexpr int kGroupNotUpdated = -1001;
+// Closing an account's trades: no trade list came back.
+constexpr int kNoTradeList = -1002;
+// Symbol changes: no symbol list, or no symbol of that exact name.
+constexpr int kNoSymbolList = -1006;
+constexpr int kSymbolNotFound = -1007;
+// A trade record the server did not return, or a transaction it accepted
+// without a ticket.
+constexpr int kNoRecord = 0;
+
+// The code that answers a failed manager call with result r: -r. A result
+// that is not a manager result code (0 or negative) gives -1.
+constexpr int failedCall(int result) { return result > 0 ? -result : -1; }
+
+}  // namespace codes
+
+#endif  // MT4BRIDGE_MESSAGING_REPLY_CODES_H_

@@ -1,0 +1,20 @@
+#include "operations/OperationContext.h"
+
+#include "messaging/ReplyCodes.h"
+#include "operations/PumpEvent.h"
+#include "server/Connections.h"
+
+namespace operations {
+
+int replyCode(const CallResult& call, const util::ResultSet& success) {
+  if (call.missingInterface()) return codes::kNoInterface;
+  return call.in(success) ? codes::kSuccess : codes::failedCall(call.result());
+}
+
+int OperationContext::reconnectNormal() { return server::connectNormalManager(normal); }
+
+int OperationContext::reconnectPumping() {
+  return server::connectPumpingManager(pumping, &pumpEvent);
+}
+
+}  // namespace operations
