@@ -162,11 +162,17 @@ Json::Value Engine::clientCall(ClientSession* session, const std::string& call,
       result = scripted;
       if (call == "Login") session->login = 0;
     } else {
-      result = (this->*(it->second))(session, args, &out);
+      try {
+        result = (this->*(it->second))(session, args, &out);
+      } catch (...) {
+        commit();  // keeps what the handler changed before it failed
+        throw;
+      }
     }
   }
   out["result"] = result;
   logCall(*session, call, args, result);
+  commit();
   return out;
 }
 
@@ -200,12 +206,23 @@ void Engine::save() {
   }
 }
 
+void Engine::commit() {
+  if (dirty_) {
+    dirty_ = false;
+    save();
+  }
+  std::vector<Event> events;
+  events.swap(pending_);
+  if (!sink_) return;
+  for (const Event& e : events) sink_(e);
+}
+
 void Engine::emit(int code, int type, Json::Value data) {
   Event e;
   e.code = code;
   e.type = type;
   e.data = std::move(data);
-  if (sink_) sink_(e);
+  pending_.push_back(std::move(e));
 }
 
 void Engine::emitUser(int type, const mt::UserRecord& user) {
@@ -301,7 +318,7 @@ int Engine::balanceLocked(int login, int cmd, double amount, const char (&commen
   target = round2(target + amount);
   user->timestamp = t;
   state_.history[ticket] = r;
-  save();
+  dirty_ = true;
   emit(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, toJson(r));
   emitUser(mt::TRANS_UPDATE, *user);
   *order = ticket;
@@ -436,7 +453,7 @@ int Engine::onTradeTransaction(ClientSession*, const Json::Value& args, Json::Va
       r.timestamp = r.open_time;
       std::memcpy(r.comment, info.comment, sizeof(r.comment));
       state_.trades[ticket] = r;
-      save();
+      dirty_ = true;
       emit(mt::PUMP_UPDATE_TRADES, mt::TRANS_ADD, toJson(r));
       info.order = ticket;
       result = mt::RET_OK;
@@ -467,7 +484,7 @@ int Engine::onTradeTransaction(ClientSession*, const Json::Value& args, Json::Va
       }
       state_.trades.erase(it);
       state_.history[r.order] = r;
-      save();
+      dirty_ = true;
       emit(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, toJson(r));
       if (closing && user != nullptr) emitUser(mt::TRANS_UPDATE, *user);
       result = mt::RET_OK;
@@ -539,7 +556,7 @@ int Engine::onAdmTradeRecordModify(ClientSession*, const Json::Value& args,
     if (closed == state_.history.end()) return mt::RET_NOT_FOUND;
     closed->second = r;
   }
-  save();
+  dirty_ = true;
   emit(mt::PUMP_UPDATE_TRADES, mt::TRANS_UPDATE, toJson(r));
   return mt::RET_OK;
 }
@@ -566,7 +583,7 @@ int Engine::onAdmBalanceFix(ClientSession*, const Json::Value& args, Json::Value
     if (balance != user->balance) {
       user->balance = balance;
       user->timestamp = now();
-      save();
+      dirty_ = true;
       emitUser(mt::TRANS_UPDATE, *user);
     }
   }
@@ -591,7 +608,7 @@ int Engine::onAdmTradesDelete(ClientSession*, const Json::Value& args, Json::Val
       result = mt::RET_NOT_FOUND;
       continue;
     }
-    save();
+    dirty_ = true;
     emit(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, toJson(r));
   }
   return result;
@@ -629,7 +646,7 @@ int Engine::onUserRecordNew(ClientSession*, const Json::Value& args, Json::Value
   user.regdate = now();
   user.timestamp = user.regdate;
   state_.users[user.login] = user;
-  save();
+  dirty_ = true;
   emitUser(mt::TRANS_ADD, user);
   (*out)["user"] = toJson(withoutPasswords(user));
   return mt::RET_OK;
@@ -655,7 +672,7 @@ int Engine::onUserRecordUpdate(ClientSession*, const Json::Value& args, Json::Va
   user.regdate = stored->regdate;
   user.timestamp = now();
   *stored = user;
-  save();
+  dirty_ = true;
   emitUser(mt::TRANS_UPDATE, user);
   return mt::RET_OK;
 }
@@ -694,7 +711,7 @@ int Engine::onUserPasswordSet(ClientSession*, const Json::Value& args, Json::Val
     mt::setField(user->password, password);
   }
   user->timestamp = now();
-  save();
+  dirty_ = true;
   emitUser(mt::TRANS_UPDATE, *user);
   return mt::RET_OK;
 }
@@ -718,7 +735,7 @@ int Engine::onUsersGroupOp(ClientSession*, const Json::Value& args, Json::Value*
     ++changed;
     emitUser(mt::TRANS_UPDATE, *user);
   }
-  if (changed > 0) save();
+  if (changed > 0) dirty_ = true;
   return mt::RET_OK;
 }
 
@@ -733,7 +750,7 @@ int Engine::onCfgUpdateGroup(ClientSession*, const Json::Value& args, Json::Valu
   } else {
     state_.groups.push_back(group);
   }
-  save();
+  dirty_ = true;
   emit(mt::PUMP_UPDATE_GROUPS, stored != nullptr ? mt::TRANS_UPDATE : mt::TRANS_ADD,
        Json::Value());
   return mt::RET_OK;
@@ -754,7 +771,7 @@ int Engine::onCfgUpdateSymbol(ClientSession*, const Json::Value& args, Json::Val
       }
     }
     stored = symbol;
-    save();
+    dirty_ = true;
     emit(mt::PUMP_UPDATE_SYMBOLS, mt::TRANS_UPDATE, Json::Value());
     return mt::RET_OK;
   }
@@ -789,7 +806,7 @@ int Engine::onMailSend(ClientSession* session, const Json::Value& args, Json::Va
   mail.header.time = now();
   if (mail.header.sender == 0) mail.header.sender = session->login;
   state_.mails.push_back(std::move(mail));
-  save();
+  dirty_ = true;
   return mt::RET_OK;
 }
 
@@ -805,7 +822,8 @@ bool Engine::seed(const Json::Value& state, std::string* error) {
   SimState parsed;
   if (!stateFromJson(state, &parsed, error)) return false;
   state_ = std::move(parsed);
-  save();
+  dirty_ = true;
+  commit();
   return true;
 }
 
@@ -828,7 +846,8 @@ bool Engine::setManagerPassword(int login, const std::string& password) {
   for (ManagerAccount& m : state_.managers) {
     if (m.rights.login == login) {
       m.password = password;
-      save();
+      dirty_ = true;
+      commit();
       return true;
     }
   }
@@ -850,10 +869,11 @@ bool Engine::pushQuote(const std::string& symbol, double bid, double ask,
   q.bid = bid;
   q.ask = ask;
   q.time = now();
-  save();
+  dirty_ = true;
   Json::Value list(Json::arrayValue);
   list.append(toJson(symbolInfo(symbol, q)));
   emit(mt::PUMP_UPDATE_BIDASK, 0, list);
+  commit();
   return true;
 }
 
@@ -862,7 +882,9 @@ int Engine::balanceOperation(int login, int cmd, double amount, const std::strin
   std::lock_guard<std::mutex> lock(mutex_);
   char field[32];
   mt::setField(field, comment);
-  return balanceLocked(login, cmd, amount, field, 0, order);
+  int result = balanceLocked(login, cmd, amount, field, 0, order);
+  commit();
+  return result;
 }
 
 bool Engine::deleteUser(int login) {
@@ -871,15 +893,17 @@ bool Engine::deleteUser(int login) {
   if (it == state_.users.end()) return false;
   mt::UserRecord user = it->second;
   state_.users.erase(it);
-  save();
+  dirty_ = true;
   emitUser(mt::TRANS_DELETE, user);
+  commit();
   return true;
 }
 
 void Engine::setTimeOffset(std::int64_t seconds) {
   std::lock_guard<std::mutex> lock(mutex_);
   state_.timeOffset = seconds;
-  save();
+  dirty_ = true;
+  commit();
 }
 
 Json::Value Engine::calls(bool clear) {

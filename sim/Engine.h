@@ -1,8 +1,11 @@
 // The simulated trading server's behaviour: the manager calls, the admin
 // operations on its state, the scripted answers and the log of calls. One
-// lock guards the state; every change is saved to the state file before the
-// call returns, and the events it causes are handed to the event sink (under
-// that lock, so events keep the order of the changes).
+// lock guards the state. Handlers only mark the state changed and collect
+// the events their changes cause; at the end of each client call or admin
+// operation the state file is rewritten once (only when something changed)
+// and then the collected events are handed to the event sink in the order
+// of the changes, still under the lock, so that an event never precedes the
+// saved state that causes it and events keep their order across calls.
 #ifndef MT4BRIDGE_SIM_ENGINE_H_
 #define MT4BRIDGE_SIM_ENGINE_H_
 
@@ -52,11 +55,13 @@ class Engine {
   // Carries out one client call (name and arguments as received) for
   // session and returns the response object, whose "result" is the call's
   // result code. Malformed arguments give RET_INVALID_DATA with "error";
-  // an unknown call gives RET_ERROR. Every call is logged.
+  // an unknown call gives RET_ERROR. Every call is logged. What it changed
+  // is saved and its events are emitted before it returns.
   Json::Value clientCall(ClientSession* session, const std::string& call,
                          const Json::Value& args);
 
-  // Admin operations.
+  // Admin operations; like a client call, each one that changes the state
+  // saves it once and then emits its events before it returns.
   Json::Value stateJson();
   bool seed(const Json::Value& state, std::string* error);
   // The next calls named call answer results in order (0 = carry out).
@@ -80,7 +85,12 @@ class Engine {
   static const std::map<std::string, Handler>& handlers();
 
   std::int64_t now() const;
+  // Rewrites the state file now (a failure is reported on stderr).
   void save();
+  // Ends a client call or admin operation, under the lock: saves once when
+  // dirty_ is set, then hands the pending events to the sink, oldest first.
+  void commit();
+  // Queues an event for the sink until the call's commit.
   void emit(int code, int type, Json::Value data);
   void emitUser(int type, const mt::UserRecord& user);
   int newTicket();
@@ -127,6 +137,8 @@ class Engine {
   const EventSink sink_;
   std::mutex mutex_;
   SimState state_;
+  bool dirty_ = false;          // state_ changed since the last save
+  std::vector<Event> pending_;  // events of the running call, in order
   std::map<std::string, std::deque<int>> scripts_;
   std::deque<Json::Value> callLog_;
   std::int64_t callSeq_ = 0;

@@ -1,8 +1,5 @@
 #include "sim/SimState.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -249,32 +246,7 @@ bool loadStateFile(const std::string& path, SimState* out, std::string* error) {
 }
 
 bool saveStateFile(const std::string& path, const SimState& state, std::string* error) {
-  std::string text = compactJsonText(stateToJson(state));
-  std::string temp = path + ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *error = "cannot create " + temp + ": " + std::strerror(errno);
-    return false;
-  }
-  std::size_t written = 0;
-  while (written < text.size()) {
-    ssize_t r = ::write(fd, text.data() + written, text.size() - written);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) {
-      *error = "cannot write " + temp + ": " + std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    written += static_cast<std::size_t>(r);
-  }
-  bool synced = platform::syncFile(fd);
-  ::close(fd);
-  if (!synced || !platform::renameReplace(temp, path)) {
-    *error = "cannot replace " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  platform::syncDirectoryOf(path);
-  return true;
+  return platform::replaceFileDurably(path, compactJsonText(stateToJson(state)), error);
 }
 
 }  // namespace sim

@@ -3,9 +3,13 @@
 // scripted answers and the saved state.
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,7 +41,10 @@ class EngineTest : public ::testing::Test {
     dir_ = dir;
     path_ = dir_ + "/state.json";
     engine_ = std::make_unique<sim::Engine>(
-        path_, [this](const sim::Event& e) { events_.push_back(e); });
+        path_, [this](const sim::Event& e) {
+          events_.push_back(e);
+          if (onEvent_) onEvent_();
+        });
     std::string error;
     ASSERT_TRUE(engine_->load(&error)) << error;
     Json::Value seed;
@@ -72,6 +79,7 @@ class EngineTest : public ::testing::Test {
   std::string path_;
   std::unique_ptr<sim::Engine> engine_;
   std::vector<sim::Event> events_;
+  std::function<void()> onEvent_;  // run by the sink after each event
   sim::ClientSession session_;
 };
 
@@ -303,6 +311,49 @@ TEST_F(EngineTest, EveryChangeIsInTheStateFileAtOnce) {
   EXPECT_TRUE(engine_->deleteUser(1002));
   EXPECT_FALSE(engine_->deleteUser(1002));
   EXPECT_EQ(mt::TRANS_DELETE, events_.back().type);
+}
+
+TEST_F(EngineTest, OneCallChangingManyItemsSavesOnceBeforeItsEvents) {
+  int a = 0, b = 0;
+  ASSERT_EQ(0, engine_->balanceOperation(1001, 6, 1, "", &a));
+  ASSERT_EQ(0, engine_->balanceOperation(1002, 6, 2, "", &b));
+  // The sink looks at the state file as each event arrives.
+  std::vector<Json::ArrayIndex> historyOnDisk;
+  onEvent_ = [&] {
+    std::ifstream in(path_);
+    std::stringstream text;
+    text << in.rdbuf();
+    Json::Value state;
+    EXPECT_TRUE(sim::parseJsonText(text.str(), &state, nullptr));
+    historyOnDisk.push_back(state["history"].size());
+  };
+  // Each rewrite is a rename onto the file (watching both ends of the
+  // renames keeps inotify from merging repeated ones).
+  int watch = ::inotify_init1(IN_NONBLOCK);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, dir_.c_str(), IN_MOVED_FROM | IN_MOVED_TO), 0);
+  auto rewrites = [&] {
+    alignas(inotify_event) char buf[4096];
+    int n = 0;
+    for (ssize_t len; (len = ::read(watch, buf, sizeof(buf))) > 0;) {
+      for (char* p = buf; p < buf + len;) {
+        auto* ev = reinterpret_cast<inotify_event*>(p);
+        if ((ev->mask & IN_MOVED_TO) && std::string(ev->name) == "state.json") ++n;
+        p += sizeof(inotify_event) + ev->len;
+      }
+    }
+    return n;
+  };
+  std::string orders = "{\"orders\": [1, " + std::to_string(a) + ", " + std::to_string(b) + "]}";
+  EXPECT_EQ(0, call("AdmTradesDelete", orders)["result"].asInt());
+  EXPECT_EQ(1, rewrites());
+  EXPECT_EQ((std::vector<Json::ArrayIndex>{0, 0, 0}), historyOnDisk);
+  // Nothing left to change: no rewrite, no event.
+  EXPECT_EQ(mt::RET_NOT_FOUND, call("AdmTradesDelete", orders)["result"].asInt());
+  EXPECT_EQ(0, rewrites());
+  EXPECT_EQ(3u, historyOnDisk.size());
+  ::close(watch);
+  onEvent_ = nullptr;
 }
 
 TEST_F(EngineTest, ServerTimeFollowsTheOffsetAndQuotesAreChecked) {
