@@ -8,7 +8,12 @@
 #include <proton/messaging_handler.hpp>
 #include <proton/receiver.hpp>
 #include <proton/receiver_options.hpp>
+#include <proton/message_id.hpp>
+#include <proton/sender.hpp>
+#include <proton/sender_options.hpp>
 #include <proton/source_options.hpp>
+#include <proton/target_options.hpp>
+#include <proton/tracker.hpp>
 #include <proton/transport.hpp>
 #include <proton/uuid.hpp>
 #include <proton/value.hpp>
@@ -22,11 +27,13 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "messaging/BrokerAddress.h"
 #include "messaging/BrokerConnection.h"
+#include "messaging/ConnectionLoss.h"
 #include "messaging/Dispatch.h"
 #include "messaging/SendOutcome.h"
 #include "util/Console.h"
@@ -38,7 +45,13 @@ namespace {
 
 constexpr int kCloseTimeoutMs = 5000;  // orderly close before a hard stop
 constexpr const char* kNotText = "NOT A TEXTMESSAGE!";
-constexpr int kMaxFailedReplies = 5;   // then the request is dead-lettered
+// Requests remembered as answered, per consumer, for recognising the
+// broker's redelivery of one whose acknowledgement was lost.
+constexpr size_t kAnsweredMemory = 1000;
+// The dead-letter queue of a request queue (the broker's own naming for
+// queues, "DLQ." + name) and the property that carries the reply.
+constexpr const char* kDeadLetterPrefix = "DLQ.";
+constexpr const char* kUndeliveredReplyProperty = "undeliveredReply";
 
 std::chrono::steady_clock::time_point deadlineAfter(int ms) {
   return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -52,13 +65,34 @@ std::string messageText(const proton::message& message) {
   return kNotText;
 }
 
+// What identifies one request across its redeliveries: the message id,
+// which the broker assigns to every message and keeps in its store, also
+// across a restart of the broker (whose redelivery count starts again at
+// 0). Without an id, the text identifies a message the broker marks as
+// redelivered.
+bool requestKey(const proton::message& message, const std::string& text, std::string* key) {
+  const proton::message_id id = message.id();
+  if (!id.empty()) {
+    *key = "id:" + proton::to_string(id);
+    return true;
+  }
+  *key = "text:" + text;
+  return message.delivery_count() > 0;
+}
+
+// How a handled request ended.
+struct Outcome {
+  bool undelivered = false;  // its reply could not be delivered
+  std::string reply;         // that reply
+};
+
 }  // namespace
 
 // Runs the requests of one queue, one at a time, on its own thread, so a
 // long operation never holds up the connection's event loop.
 class AsyncConsumer::Worker {
  public:
-  using Completion = std::function<void(uint64_t sequence, bool replied)>;
+  using Completion = std::function<void(uint64_t sequence, Outcome outcome)>;
 
   Worker(std::string destURI, Completion completion)
       : destURI_(std::move(destURI)), completion_(std::move(completion)) {}
@@ -96,7 +130,9 @@ class AsyncConsumer::Worker {
       } catch (...) {
         util::printAndLog("destURI #%s request not handled: unknown error\n", destURI_.c_str());
       }
-      completion_(item.first, !replyFailedSinceBegin());
+      Outcome outcome;
+      outcome.undelivered = replyUndelivered(&outcome.reply);
+      completion_(item.first, std::move(outcome));
     }
   }
 
@@ -112,6 +148,14 @@ class AsyncConsumer::Worker {
 // The consumer's connection events, on the connection's event-loop thread.
 // Other threads reach it only through complete(), requestClose() and the
 // finish flag.
+//
+// Each request ends in one of three ways: its reply was delivered (or it
+// had none) and it is accepted; its reply could not be delivered and it is
+// moved to the dead-letter queue with that reply attached, then accepted;
+// or its connection was lost first and the broker redelivers it. A
+// redelivered request that this consumer has already handled is not run
+// again: it is accepted at once, or dead-lettered when its reply was never
+// delivered.
 class AsyncConsumer::Handler : public proton::messaging_handler {
  public:
   Handler(BrokerAddress address, std::string source, std::string destURI)
@@ -121,12 +165,11 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
 
   // Caller side -----------------------------------------------------------
 
-  // The worker has finished request sequence: acknowledge it when its
-  // reply was stored, hand it back for redelivery otherwise.
-  void complete(uint64_t sequence, bool replied) {
+  // The worker has finished request sequence.
+  void complete(uint64_t sequence, Outcome outcome) {
     std::lock_guard<std::mutex> lock(mu_);
     if (workQueue_ == nullptr) return;  // the broker redelivers it
-    workQueue_->add([this, sequence, replied] { finish(sequence, replied); });
+    workQueue_->add([this, sequence, outcome = std::move(outcome)] { finish(sequence, outcome); });
   }
 
   // Queues the close behind every acknowledgement already handed over.
@@ -181,9 +224,21 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   }
 
   void on_message(proton::delivery& d, proton::message& m) override {
+    const std::string text = messageText(m);
+    InFlight entry;
+    entry.delivery = d;
+    entry.message = m;
+    entry.generation = generation_;
+    if (requestKey(m, text, &entry.key)) {
+      auto known = answered_.find(entry.key);
+      if (known != answered_.end()) {
+        answerAgain(std::move(entry), text, known->second);
+        return;
+      }
+    }
     uint64_t sequence = ++lastSequence_;
-    inFlight_.emplace(sequence, InFlight{d, generation_});
-    worker_->push(sequence, messageText(m));
+    inFlight_.emplace(sequence, std::move(entry));
+    worker_->push(sequence, text);
   }
 
   void on_receiver_error(proton::receiver& r) override {
@@ -192,15 +247,50 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
     r.connection().close();
   }
 
+  void on_sender_open(proton::sender& s) override {
+    if (s != deadLetters_) return;
+    deadLettersOpen_ = true;
+    for (auto& [sequence, entry] : inFlight_) {
+      if (entry.deadLettering && !entry.deadLetterSent) transmitDeadLetter(sequence, entry);
+    }
+  }
+
+  void on_sender_error(proton::sender& s) override {
+    if (s != deadLetters_) return;
+    util::printAndLog("destURI #%s dead-letter queue refused: %s\n", destURI_.c_str(),
+                      s.error().what().c_str());
+    deadLetters_ = proton::sender();
+    deadLettersOpen_ = false;
+    for (auto it = inFlight_.begin(); it != inFlight_.end();) {
+      if (it->second.deadLettering) {
+        rejectToBroker(it->second);
+        it = inFlight_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    grantCredit();
+  }
+
+  void on_tracker_accept(proton::tracker& t) override { deadLetterSettled(t, true); }
+  void on_tracker_reject(proton::tracker& t) override { deadLetterSettled(t, false); }
+  void on_tracker_release(proton::tracker& t) override { deadLetterSettled(t, false); }
+
   void on_connection_error(proton::connection& c) override { lastError_ = c.error().what(); }
 
   void on_transport_error(proton::transport& t) override {
     // Deliveries of the lost connection can no longer be acknowledged; the
-    // broker redelivers them on the next one.
+    // broker redelivers them on the next one. A dead-letter move in flight
+    // is given up: its request is remembered and moved again when it comes
+    // back.
     ++generation_;
     lastError_ = t.error().what();
     bool wasConnected = connected_;
     connected_ = false;
+    deadLettersOpen_ = false;
+    for (auto it = inFlight_.begin(); it != inFlight_.end();) {
+      it = it->second.deadLettering ? inFlight_.erase(it) : std::next(it);
+    }
     if (address_.failover && subscribed_ && wasConnected) {  // once per outage
       util::printAndLog("destURI #%s connection interrupted: %s\n", destURI_.c_str(),
                         lastError_.c_str());
@@ -217,6 +307,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
     // The connection is finished: release its objects on their own thread.
     inFlight_.clear();
     receiver_ = proton::receiver();
+    deadLetters_ = proton::sender();
     connection_ = proton::connection();
     if (closing) return;
     if (!subscribed_) {
@@ -234,29 +325,107 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
  private:
   struct InFlight {
     proton::delivery delivery;
-    uint64_t generation;  // connection it arrived on
+    proton::message message;  // for the dead-letter queue
+    uint64_t generation = 0;  // connection it arrived on
+    std::string key;          // requestKey
+    bool deadLettering = false;  // handled; its move to the dead-letter queue is under way
+    bool deadLetterSent = false;
+    proton::tracker tracker;
   };
 
-  void finish(uint64_t sequence, bool replied) {
+  void finish(uint64_t sequence, const Outcome& outcome) {
     auto it = inFlight_.find(sequence);
     if (it == inFlight_.end()) return;
-    if (it->second.generation == generation_) {
-      if (replied) {
-        it->second.delivery.accept();
-        failedReplies_ = 0;
-      } else if (++failedReplies_ < kMaxFailedReplies) {
-        it->second.delivery.modify();  // back on the queue, delivered again
-      } else {
-        // Replies keep failing while the broker takes requests: park the
-        // request on the broker's dead-letter queue instead of circling.
-        it->second.delivery.reject();
-        failedReplies_ = 0;
-        util::printAndLog("destURI #%s request moved to the dead-letter queue: its reply failed %d times\n",
-                          destURI_.c_str(), kMaxFailedReplies);
-      }
+    remember(it->second.key, outcome);
+    if (it->second.generation != generation_) {
+      inFlight_.erase(it);  // redelivered later, and recognised
+      grantCredit();
+      return;
     }
+    if (outcome.undelivered) {
+      deadLetter(sequence, it->second, outcome.reply);
+      return;
+    }
+    it->second.delivery.accept();
     inFlight_.erase(it);
     grantCredit();
+  }
+
+  // A redelivered request handled before: answered from what is known of it.
+  void answerAgain(InFlight entry, const std::string& text, const Outcome& outcome) {
+    std::string shown = util::maskSecrets(text);
+    util::printAndLog("\ndestURI #%s Received: %s\n", destURI_.c_str(), shown.c_str());
+    if (outcome.undelivered) {
+      uint64_t sequence = ++lastSequence_;
+      InFlight& stored = inFlight_.emplace(sequence, std::move(entry)).first->second;
+      deadLetter(sequence, stored, outcome.reply);
+      return;
+    }
+    util::printAndLog("destURI #%s request already answered: acknowledged without running it again\n",
+                      destURI_.c_str());
+    entry.delivery.accept();
+    grantCredit();
+  }
+
+  void remember(const std::string& key, const Outcome& outcome) {
+    if (answered_.emplace(key, outcome).second) {
+      answeredOrder_.push_back(key);
+    } else {
+      answered_[key] = outcome;
+    }
+    while (answeredOrder_.size() > kAnsweredMemory) {
+      answered_.erase(answeredOrder_.front());
+      answeredOrder_.pop_front();
+    }
+  }
+
+  // Puts the request, with its undelivered reply as a property, on the
+  // dead-letter queue; the request is accepted once the broker has that
+  // message. Nothing else is taken from the queue meanwhile.
+  void deadLetter(uint64_t sequence, InFlight& entry, const std::string& reply) {
+    entry.deadLettering = true;
+    entry.message.properties().put(kUndeliveredReplyProperty, reply);
+    entry.message.durable(true);
+    if (!deadLetters_) {
+      const std::string target = kDeadLetterPrefix + destURI_;
+      proton::sender_options options;
+      options.target(proton::target_options().address(target));
+      deadLetters_ = connection_.open_sender(target, options);
+      return;  // sent once the sender is open
+    }
+    if (deadLettersOpen_) transmitDeadLetter(sequence, entry);
+  }
+
+  void transmitDeadLetter(uint64_t, InFlight& entry) {
+    entry.tracker = deadLetters_.send(entry.message);
+    entry.deadLetterSent = true;
+  }
+
+  void deadLetterSettled(proton::tracker& t, bool stored) {
+    for (auto it = inFlight_.begin(); it != inFlight_.end(); ++it) {
+      InFlight& entry = it->second;
+      if (!entry.deadLetterSent || entry.tracker != t) continue;
+      if (stored) {
+        util::printAndLog("destURI #%s request moved to the dead-letter queue %s%s: its reply "
+                          "could not be delivered\n",
+                          destURI_.c_str(), kDeadLetterPrefix, destURI_.c_str());
+        entry.delivery.accept();
+      } else {
+        rejectToBroker(entry);
+      }
+      inFlight_.erase(it);
+      grantCredit();
+      return;
+    }
+  }
+
+  // The dead-letter queue refused the message: the broker dead-letters the
+  // request itself, without the reply (which the log holds).
+  void rejectToBroker(InFlight& entry) {
+    util::printAndLog("destURI #%s request rejected to the broker's dead-letter queue: its reply "
+                      "could not be delivered\n",
+                      destURI_.c_str());
+    entry.delivery.reject();
   }
 
   // One message at a time: credit only when nothing is in flight.
@@ -284,10 +453,13 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   // Event thread only.
   proton::connection connection_;
   proton::receiver receiver_;
+  proton::sender deadLetters_;
+  bool deadLettersOpen_ = false;
   std::map<uint64_t, InFlight> inFlight_;
+  std::unordered_map<std::string, Outcome> answered_;
+  std::deque<std::string> answeredOrder_;
   uint64_t lastSequence_ = 0;
   uint64_t generation_ = 0;
-  int failedReplies_ = 0;  // consecutive requests whose reply failed
   bool receiverRequested_ = false;
   bool subscribed_ = false;
   bool connected_ = false;
@@ -316,8 +488,9 @@ int AsyncConsumer::run() {
   std::string source = useTopic_ ? "topic://" + destURI_ : destURI_;
   handler_ = std::make_unique<Handler>(address, source, destURI_);
   Handler* handler = handler_.get();
-  worker_ = std::make_unique<Worker>(
-      destURI_, [handler](uint64_t sequence, bool replied) { handler->complete(sequence, replied); });
+  worker_ = std::make_unique<Worker>(destURI_, [handler](uint64_t sequence, Outcome outcome) {
+    handler->complete(sequence, std::move(outcome));
+  });
   handler_->setWorker(worker_.get());
   // The broker takes the container id as the client id, which must be
   // unique among its connections (also across a restart of the service).
@@ -353,14 +526,7 @@ void AsyncConsumer::close() {
   worker_.reset();
 }
 
-void AsyncConsumer::onException() {
-  // Several connections usually fail together: the first one ends the
-  // process, the others have nothing to add.
-  static std::atomic<bool> ending{false};
-  if (ending.exchange(true)) return;
-  util::consolePrint("CMS Exception occurred.  Shutting down client.\n");
-  std::_Exit(1);
-}
+void AsyncConsumer::onException() { endProcessAfterConnectionLoss(); }
 
 namespace {
 

@@ -19,10 +19,12 @@
 
 #include "messaging/BrokerAddress.h"
 #include "messaging/BrokerConnection.h"
+#include "messaging/ConnectionLoss.h"
 #include "messaging/SendOutcome.h"
 #include "util/Console.h"
 #include "util/Log.h"
 #include "util/Mask.h"
+#include "util/Retry.h"
 
 namespace messaging {
 namespace {
@@ -30,6 +32,17 @@ namespace {
 constexpr int kOpenTimeoutMs = 30000;   // connection and sender open
 constexpr int kSendTimeoutMs = 10000;   // broker's acceptance of one reply
 constexpr int kCloseTimeoutMs = 3000;   // orderly close before a hard stop
+// A reply the broker did not accept is sent again: 8 attempts in all, 0.2 s
+// after the first failure, doubling up to 5 s (about 16 s of pauses plus
+// the attempts' own waits).
+constexpr int kSendAttempts = 8;
+constexpr int kSendRetryPauseMs = 200;
+constexpr int kSendRetryMaxPauseMs = 5000;
+
+// One attempt's outcome, as the retry routine sees it.
+constexpr int kSent = 0;
+constexpr int kNotAccepted = 1;
+constexpr int kNotOpen = 2;
 
 std::chrono::steady_clock::time_point deadlineAfter(int ms) {
   return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -180,20 +193,28 @@ class AsyncProducer::Handler : public proton::messaging_handler {
     tracker_ = proton::tracker();
     sender_ = proton::sender();
     connection_ = proton::connection();
-    std::lock_guard<std::mutex> lock(mu_);
-    workQueue_ = nullptr;
-    if (closing_) {
-      state_ = State::kClosed;
-    } else {
-      state_ = State::kFailed;
-      if (error_.empty()) error_ = "connection closed by the broker";
+    bool lost;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      workQueue_ = nullptr;
+      lost = !closing_ && state_ == State::kOpen;
+      if (closing_) {
+        state_ = State::kClosed;
+      } else {
+        state_ = State::kFailed;
+        if (error_.empty()) error_ = "connection closed by the broker";
+      }
+      if (pendingId_ != 0 && !pendingDone_) {
+        pendingDone_ = true;
+        pendingOk_ = false;
+        pendingError_ = error_;
+      }
+      cv_.notify_all();
     }
-    if (pendingId_ != 0 && !pendingDone_) {
-      pendingDone_ = true;
-      pendingOk_ = false;
-      pendingError_ = error_;
-    }
-    cv_.notify_all();
+    // An open producer whose connection is gone for good (no failover, or
+    // the reconnection gave up) ends the process like a consumer does: a
+    // service that can no longer reply must not go on taking requests.
+    if (lost) endProcessAfterConnectionLoss();
   }
 
   void on_connection_error(proton::connection& c) override {
@@ -322,20 +343,35 @@ int AsyncProducer::open() {
 }
 
 void AsyncProducer::send(const std::string& text) {
+  util::RetryPlan plan;
+  plan.attempts = kSendAttempts;
+  plan.pauseMs = kSendRetryPauseMs;
+  plan.maxPauseMs = kSendRetryMaxPauseMs;
+  plan.retryable = util::ResultSet{kNotAccepted};
+  const int result = util::retry(plan, [&] { return sendOnce(text); });
+  if (result == kNotAccepted) {
+    noteReplyUndelivered(text);
+    util::printAndLog("DestURI:%s,reply not delivered after %d attempts\n", destURI_.c_str(),
+                      kSendAttempts);
+  }
+}
+
+int AsyncProducer::sendOnce(const std::string& text) {
+  // Held for one attempt only, never across the pause between attempts.
   std::lock_guard<std::mutex> lock(sendMutex_);
   if (!handler_) {
     util::printAndLog("DestURI:%s,reply not sent: the producer is not open\n", destURI_.c_str());
-    return;
+    return kNotOpen;
   }
   std::string error;
   if (handler_->sendAndWait(text, kSendTimeoutMs, &error)) {
     std::string shown = util::maskSecrets(text);
     util::writeLog("DestURI:%s,Send: %s\n", destURI_.c_str(), shown.c_str());
     util::consolePrint("DestURI:%s,Send: %s\n", destURI_.c_str(), shown.c_str());
-    return;
+    return kSent;
   }
-  noteReplyFailed();
   util::printAndLog("DestURI:%s,Send fail: %s\n", destURI_.c_str(), error.c_str());
+  return kNotAccepted;
 }
 
 void AsyncProducer::close() {

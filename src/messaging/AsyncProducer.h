@@ -36,10 +36,16 @@ class AsyncProducer : public ReplySender {
   int open();
 
   // Sends text as one durable message and returns once the broker has
-  // accepted it, or once it has failed or a bounded wait has passed (the
-  // failure is printed and noted for the calling thread, SendOutcome.h).
-  // On a producer that was never opened prints one line and returns.
-  // Thread-safe; sends on one producer are serialised.
+  // accepted it. A message the broker refuses, or does not confirm within
+  // 10 s, is sent again, up to 8 attempts with growing pauses between them
+  // (through the pause function); a connection lost meanwhile under a
+  // failover address is reconnected and the reply sent on it. When every
+  // attempt failed the reply is noted as undelivered for the calling thread
+  // (SendOutcome.h). On a producer that was never opened prints one line
+  // and returns. Thread-safe; attempts on one producer are serialised.
+  //
+  // The connection of an open producer lost for good (no failover) ends
+  // the process with status 1, as a consumer's does (ConnectionLoss.h).
   void send(const std::string& text) override;
 
   // Closes the connection and ends its thread. Safe to call more than once
@@ -51,11 +57,14 @@ class AsyncProducer : public ReplySender {
  private:
   class Handler;
 
+  // One attempt: 0 sent, 1 not accepted, 2 not open.
+  int sendOnce(const std::string& text);
+
   std::string brokerURI_;
   std::string destURI_;
   bool useTopic_ = false;
 
-  std::mutex sendMutex_;  // serialises send, open and close
+  std::mutex sendMutex_;  // serialises send attempts, open and close
   std::unique_ptr<Handler> handler_;
   std::unique_ptr<proton::container> container_;
   std::thread thread_;

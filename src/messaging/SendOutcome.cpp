@@ -2,13 +2,23 @@
 
 namespace messaging {
 namespace {
-thread_local bool replyFailed = false;
+thread_local bool undelivered = false;
+thread_local std::string undeliveredReply;
 }  // namespace
 
-void beginRequestOutcome() { replyFailed = false; }
+void beginRequestOutcome() {
+  undelivered = false;
+  undeliveredReply.clear();
+}
 
-void noteReplyFailed() { replyFailed = true; }
+void noteReplyUndelivered(const std::string& reply) {
+  undelivered = true;
+  undeliveredReply = reply;
+}
 
-bool replyFailedSinceBegin() { return replyFailed; }
+bool replyUndelivered(std::string* reply) {
+  if (undelivered && reply != nullptr) *reply = undeliveredReply;
+  return undelivered;
+}
 
 }  // namespace messaging

@@ -11,8 +11,9 @@ import uuid
 import pytest
 from proton import Message
 
-from fixtures.broker import (TOP, receive_messages, receive_text, send_message, send_text,
-                             start_broker)
+from fixtures.broker import (TOP, receive_message, receive_messages, receive_text, send_message,
+                             send_text, start_broker)
+from fixtures.proxy import Proxy
 
 BUILD = os.environ.get("MT4BRIDGE_BUILD", os.path.join(TOP, "build"))
 HARNESS = os.path.join(BUILD, "tests", "harness", "messaging_harness")
@@ -253,7 +254,8 @@ def test_conversion_error_gets_no_reply_and_the_queue_goes_on(broker, shared):
     assert receive_messages(broker.amqp_url, q, 1, timeout=0.5) == []
 
 
-def test_request_whose_reply_failed_is_redelivered_then_dead_lettered(broker, shared):
+def test_request_whose_reply_is_undelivered_is_dead_lettered_with_it_and_run_once(broker,
+                                                                                   shared):
     h = shared
     q = h.q("userRecordPasswordUpdate")
     send_text(broker.amqp_url, q, '{"serial":"x1","failReply":true}')
@@ -261,10 +263,13 @@ def test_request_whose_reply_failed_is_redelivered_then_dead_lettered(broker, sh
     rq = h.q("userRecordPasswordUpdateCallback")
     assert receive_text(broker.amqp_url, rq) == echo("x2", 3, login=1)
     out = h.output()
-    assert out.count('Received: {"serial":"x1","failReply":true}') == 5
-    assert "destURI #%s request moved to the dead-letter queue" % q in out
-    assert receive_text(broker.amqp_url, "DLQ." + q, timeout=5) == \
-        '{"serial":"x1","failReply":true}'
+    assert out.count('Received: {"serial":"x1","failReply":true}') == 1
+    moved = "destURI #%s request moved to the dead-letter queue DLQ.%s" % (q, q)
+    assert out.count(moved) == 1 and h.log().count(moved) == 1
+    dead = receive_message(broker.amqp_url, "DLQ." + q, timeout=5)
+    assert dead.body == '{"serial":"x1","failReply":true}'
+    assert dead.properties["undeliveredReply"] == echo("x1", 3, failReply=True)
+    assert receive_messages(broker.amqp_url, q, 1, timeout=0.5) == []
 
 
 def test_stop_finishes_the_request_in_progress(broker, harnesses):
@@ -335,7 +340,26 @@ def test_broker_restart_under_failover_leaves_no_request_unanswered(tmp_path, ha
             for body in receive_messages(b.amqp_url, rq, 10, timeout=2):
                 serials.add(json.loads(body)["data"]["serial"])
         assert serials == {"r1", "r2", "r3"}, h.output()
+        # r1 ran once: its reply went out once, and the broker's redelivery
+        # of it (its acknowledgement was lost with the connection) was
+        # recognised.
+        out = h.output()
+        assert out.count('Send: {"code":200,"data":{"pauseMs":1500,"queue":2,'
+                         '"routeType":"","serial":"r1"}') == 1, out
+        assert "destURI #%s request already answered" % q in out
         assert h.proc.poll() is None
         assert h.stop() == 0
     finally:
         b.kill()
+
+
+def test_lost_producer_connection_without_failover_ends_the_process_with_1(broker, harnesses):
+    proxy = Proxy(broker.amqp_port)
+    try:
+        h = ready(harnesses(proxy.amqp_url))
+        # The producers connect first, in queue order: 0 is userRecordCreateCallback's.
+        proxy.cut(0)
+        assert h.wait_exit() == 1
+        assert h.output().count("CMS Exception occurred.  Shutting down client.\n") == 1
+    finally:
+        proxy.close()

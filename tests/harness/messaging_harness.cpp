@@ -7,7 +7,7 @@
 //   userRecordPasswordUpdate (3)  reads request.login with asInt() (a text
 //                                 login raises a conversion error), then echoes;
 //                                 with "failReply": true sends nothing and
-//                                 records a failed reply instead
+//                                 records its echo as an undelivered reply
 //   symboQuoteDateUpdate (15)     the route table's placeholder for an
 //                                 operation not built yet
 //   every other route             echoes
@@ -47,12 +47,16 @@ struct PlaceholderContext {
   operations::OperationContext ctx{normal, pumping, balances, users, config::current()};
 };
 
-void echo(int queue, const Json::Value& request, messaging::ReplySender& reply) {
+std::string echoText(int queue, const Json::Value& request) {
   Json::Value data = request;
   data["serial"] = messaging::envelopeText(request, "serial");
   data["routeType"] = messaging::envelopeText(request, "routeType");
   data["queue"] = queue;
-  reply.send(messaging::writeReply(data, 200));
+  return messaging::writeReply(data, 200);
+}
+
+void echo(int queue, const Json::Value& request, messaging::ReplySender& reply) {
+  reply.send(echoText(queue, request));
 }
 
 messaging::Operation operationFor(int queue) {
@@ -66,7 +70,7 @@ messaging::Operation operationFor(int queue) {
     case config::kUserRecordPasswordUpdate:
       return [queue](const Json::Value& request, messaging::ReplySender& reply) {
         if (request["failReply"].asBool()) {
-          messaging::noteReplyFailed();
+          messaging::noteReplyUndelivered(echoText(queue, request));
           return;
         }
         Json::Value copy = request;
