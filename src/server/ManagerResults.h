@@ -3,8 +3,6 @@
 #ifndef MT4BRIDGE_SERVER_MANAGER_RESULTS_H_
 #define MT4BRIDGE_SERVER_MANAGER_RESULTS_H_
 
-#include <utility>
-
 #include "server/ManagerApi.h"
 #include "server/ManagerLink.h"
 #include "util/Retry.h"
