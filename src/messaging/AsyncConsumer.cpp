@@ -275,6 +275,8 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   void on_tracker_accept(proton::tracker& t) override { deadLetterSettled(t, true); }
   void on_tracker_reject(proton::tracker& t) override { deadLetterSettled(t, false); }
   void on_tracker_release(proton::tracker& t) override { deadLetterSettled(t, false); }
+  // Settled without an outcome (after one, the move is already finished).
+  void on_tracker_settle(proton::tracker& t) override { deadLetterSettled(t, false); }
 
   void on_connection_error(proton::connection& c) override { lastError_ = c.error().what(); }
 
