@@ -250,8 +250,9 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   void on_sender_open(proton::sender& s) override {
     if (s != deadLetters_) return;
     deadLettersOpen_ = true;
-    for (auto& [sequence, entry] : inFlight_) {
-      if (entry.deadLettering && !entry.deadLetterSent) transmitDeadLetter(sequence, entry);
+    for (auto& item : inFlight_) {
+      InFlight& entry = item.second;
+      if (entry.deadLettering && !entry.deadLetterSent) transmitDeadLetter(entry);
     }
   }
 
@@ -345,7 +346,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
       return;
     }
     if (outcome.undelivered) {
-      deadLetter(sequence, it->second, outcome.reply);
+      deadLetter(it->second, outcome.reply);
       return;
     }
     it->second.delivery.accept();
@@ -358,9 +359,8 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
     std::string shown = util::maskSecrets(text);
     util::printAndLog("\ndestURI #%s Received: %s\n", destURI_.c_str(), shown.c_str());
     if (outcome.undelivered) {
-      uint64_t sequence = ++lastSequence_;
-      InFlight& stored = inFlight_.emplace(sequence, std::move(entry)).first->second;
-      deadLetter(sequence, stored, outcome.reply);
+      InFlight& stored = inFlight_.emplace(++lastSequence_, std::move(entry)).first->second;
+      deadLetter(stored, outcome.reply);
       return;
     }
     util::printAndLog("destURI #%s request already answered: acknowledged without running it again\n",
@@ -384,7 +384,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   // Puts the request, with its undelivered reply as a property, on the
   // dead-letter queue; the request is accepted once the broker has that
   // message. Nothing else is taken from the queue meanwhile.
-  void deadLetter(uint64_t sequence, InFlight& entry, const std::string& reply) {
+  void deadLetter(InFlight& entry, const std::string& reply) {
     entry.deadLettering = true;
     entry.message.properties().put(kUndeliveredReplyProperty, reply);
     entry.message.durable(true);
@@ -395,10 +395,10 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
       deadLetters_ = connection_.open_sender(target, options);
       return;  // sent once the sender is open
     }
-    if (deadLettersOpen_) transmitDeadLetter(sequence, entry);
+    if (deadLettersOpen_) transmitDeadLetter(entry);
   }
 
-  void transmitDeadLetter(uint64_t, InFlight& entry) {
+  void transmitDeadLetter(InFlight& entry) {
     entry.tracker = deadLetters_.send(entry.message);
     entry.deadLetterSent = true;
   }
