@@ -56,6 +56,7 @@ class Service {
   server::ManagerLink normal_;
   server::ManagerLink pumping_;
   store::FinanceBalanceStore balances_;
+  store::FinanceBalanceStore imports_{store::kTradeImportHistoryFile};
   store::UserInfoStore users_;
   server::ReconnectionThread reconnection_;
   operations::OperationContext context_;

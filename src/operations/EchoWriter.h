@@ -24,6 +24,11 @@ class EchoWriter {
   void real(const char* key, const double* value);
   // "routeType" as text (empty when the request had none).
   void routeType(const std::string* value);
+  // The reader's conversions of these kinds are its own; the reply carries
+  // the value as read.
+  void truncatedInt32(const char* key, const int* value) { int32(key, value); }
+  void millisAsSeconds(const char* key, const int* value) { int32(key, value); }
+  void routedReal(const char* key, const double* value) { real(key, value); }
   // An array of the integers in order; null when the list is empty.
   void intList(const char* key, const std::vector<int>* value);
   // A field only the reply carries (RequestReader leaves it alone).

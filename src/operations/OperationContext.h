@@ -62,6 +62,9 @@ struct OperationContext {
   server::ManagerLink& pumping;  // cached reads
   store::FinanceBalanceStore& balances;
   store::UserInfoStore& users;
+  // The trade imports carried out, by serial and login (kept apart from the
+  // balance history, which holds money movements only).
+  store::FinanceBalanceStore& imports;
   const config::ConfigRecord& config;
 
   // True while both links hold an interface.
@@ -77,6 +80,11 @@ struct OperationContext {
   template <typename Fn>
   CallResult callPumping(Fn&& fn) {
     return callManager(pumping, fn);
+  }
+
+  // ServerTime on the normal manager; 0 without interface.
+  mt::ServerTimeT serverTime() {
+    return normal.call(mt::ServerTimeT{0}, [](mt::CManagerInterface& m) { return m.ServerTime(); });
   }
 
   // The connection routines for the operations that reconnect a link: 1 or

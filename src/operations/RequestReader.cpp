@@ -1,5 +1,8 @@
 #include "operations/RequestReader.h"
 
+#include <cmath>
+#include <limits>
+
 namespace operations {
 
 void RequestReader::text(const char* key, std::string* out) {
@@ -21,6 +24,26 @@ void RequestReader::real(const char* key, double* out) {
 void RequestReader::routeType(std::string* out) {
   const Json::Value& v = value("routeType");
   *out = v.isNull() ? std::string() : v.asString();
+}
+
+void RequestReader::truncatedInt32(const char* key, int* out) {
+  const double v = std::trunc(value(key).asDouble());
+  if (!(v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max())) {
+    Json::throwLogicError(std::string(key) + ": real number out of the int range");
+  }
+  *out = static_cast<int>(v);
+}
+
+void RequestReader::millisAsSeconds(const char* key, int* out) {
+  const std::int64_t seconds = value(key).asInt64() / 1000;
+  if (seconds < std::numeric_limits<int>::min() || seconds > std::numeric_limits<int>::max()) {
+    Json::throwLogicError(std::string(key) + ": seconds out of the int range");
+  }
+  *out = static_cast<int>(seconds);
+}
+
+void RequestReader::routedReal(const char* key, double* out) {
+  *out = value("routeType").isNull() ? 0.0 : value(key).asDouble();
 }
 
 void RequestReader::intList(const char* key, std::vector<int>* out) {

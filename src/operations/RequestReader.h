@@ -50,6 +50,15 @@ class RequestReader {
   void real(const char* key, double* out);
   // "routeType" with asString(), only when present and not null; else "".
   void routeType(std::string* out);
+  // asDouble() cut toward zero (an account or ticket sent as a real
+  // number); a value outside the int range, or not finite, throws.
+  void truncatedInt32(const char* key, int* out);
+  // A time in milliseconds (asInt64()) as whole seconds, cut toward zero;
+  // seconds outside the int range throw.
+  void millisAsSeconds(const char* key, int* out);
+  // asDouble() only when the request carries a "routeType" that is not
+  // null; else 0.0 whatever the key holds.
+  void routedReal(const char* key, double* out);
   // The value's size(), then every element with asInt(), in order. Absent,
   // null, or a plain number or text gives an empty list; an object with
   // members throws.

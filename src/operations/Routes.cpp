@@ -5,6 +5,9 @@
 #include "messaging/ReplyCodes.h"
 #include "operations/OperationRunner.h"
 #include "operations/accounts/UserRecordCreate.h"
+#include "operations/balance/CloseUserTrades.h"
+#include "operations/balance/ImportTrade.h"
+#include "operations/balance/TradeTransInfo.h"
 
 namespace operations {
 namespace {
@@ -40,13 +43,13 @@ const std::array<Route, config::kQueueCount>& routeTable() {
       route(kUserRecordCreate, &userRecordCreate),
       route(kUserRecordUpdate, &notBuiltYet),
       route(kUserRecordPasswordUpdate, &notBuiltYet),
-      route(kTradeTransInfo, &notBuiltYet),
+      route(kTradeTransInfo, &tradeTransInfo),
       route(kUserLeverageUpdate, &notBuiltYet),
       route(kEmailSend, &notBuiltYet),
       route(kGroupLeverage, &notBuiltYet),
       route(kUpdateSymbol, &notBuiltYet),
-      route(kCloseUserTrades, &notBuiltYet),
-      route(kImportTrade, &notBuiltYet),
+      route(kCloseUserTrades, &closeUserTrades),
+      route(kImportTrade, &importTrade),
       route(kSymbolLeverageUpdate, &notBuiltYet),
       route(kSymbolTradeUpdate, &notBuiltYet),
       route(kSymboGtcPendingUpdate, &notBuiltYet),

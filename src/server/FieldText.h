@@ -23,6 +23,14 @@ void setFieldTerminated(char (&field)[N], const std::string& text) {
   std::memcpy(field, text.data(), text.size() < N - 1 ? text.size() : N - 1);
 }
 
+// The text a field of N bytes holds after setFieldTerminated(field, text):
+// its first N - 1 bytes. Compare with this what the server returns of a text
+// it was given.
+template <size_t N>
+std::string terminatedFieldText(const char (&)[N], const std::string& text) {
+  return text.substr(0, N - 1);
+}
+
 // The text of a field up to its terminator, never reading past the field.
 template <size_t N>
 std::string fieldText(const char (&field)[N]) {

@@ -40,6 +40,8 @@ class ManagerArray {
   T* data() const { return data_; }
   int count() const { return count_; }  // 0 when no array was returned
   bool empty() const { return data_ == nullptr || count_ <= 0; }
+  // True when the call returned an array, even one of no items.
+  bool returned() const { return data_ != nullptr; }
   T& operator[](int i) const { return data_[i]; }
   T* begin() const { return data_; }
   T* end() const { return data_ ? data_ + (count_ > 0 ? count_ : 0) : nullptr; }

@@ -18,6 +18,9 @@
 namespace store {
 
 constexpr const char* kFinanceBalanceHistoryFile = "financeBalanceHistory";
+// The same kind of store, on its own file, remembers the trade imports: a
+// record per import (serial as comment, login, the trade's ticket).
+constexpr const char* kTradeImportHistoryFile = "tradeImportHistory";
 
 class FinanceBalanceStore {
  public:

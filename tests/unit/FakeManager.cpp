@@ -105,6 +105,11 @@ void FakeManager::addHistory(const mt::TradeRecord& trade) {
   history_.push_back(trade);
 }
 
+void FakeManager::clearHistory() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  history_.clear();
+}
+
 void FakeManager::setServerTime(mt::ServerTimeT t) {
   std::lock_guard<std::mutex> lock(mutex_);
   serverTime_ = t;

@@ -91,6 +91,7 @@ class FakeManager : public mt::CManagerInterface {
   void addOpenTrade(const mt::TradeRecord& trade); // under trade.login
   void clearOpenTrades(int login);
   void addHistory(const mt::TradeRecord& trade);   // closed trade
+  void clearHistory();
   void setServerTime(mt::ServerTimeT t);
   void setNextTicket(int ticket);
   void setErrorText(int code, const std::string& text);

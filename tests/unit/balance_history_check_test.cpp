@@ -213,8 +213,8 @@ TEST_F(BalanceHistoryCheckTest, HandledWithoutTicketIsFoundBySerialAfterReconnec
   earlier.isHandle = 1;
   balances_.put(earlier);
   fake_.script("TradesUserHistory", {6, 6});
-  fake_.addHistory(trade(1200, kLogin, 7, "SER-9"));  // credit: never matched
-  fake_.addHistory(trade(1201, kLogin, 6, "SER-9"));
+  fake_.addHistory(trade(1200, kLogin, 0, "SER-9"));  // a buy: never matched
+  fake_.addHistory(trade(1201, kLogin, 7, "SER-9"));  // a credit is a movement too
   FinanceBalance record = request("SER-9", "SER-9", 5);
 
   EXPECT_EQ(1201, check(&record));
@@ -245,14 +245,18 @@ TEST_F(BalanceHistoryCheckTest, HandledWithoutTicketAndNoHistoryAnswersZero) {
                           "5.00 for 42\n"));
 }
 
-TEST_F(BalanceHistoryCheckTest, OnlyBalanceTradesOfTheAccountWithTheCommentMatch) {
-  fake_.addHistory(trade(1, kLogin, 7, "grant"));   // credit
+TEST_F(BalanceHistoryCheckTest, OnlyMovementsOfTheAccountWithTheCommentMatch) {
   fake_.addHistory(trade(2, kLogin, 0, "grant"));   // a buy
   fake_.addHistory(trade(3, kLogin, 6, "grant2"));  // longer comment
   fake_.addHistory(trade(4, kLogin, 6, "gran"));    // shorter comment
   FinanceBalance record = request("S", "grant", 1);
   EXPECT_EQ(0, check(&record));
   EXPECT_EQ(0, stored("grant").isHandle);
+
+  // A credit carried out before the store was saved is found like a deposit.
+  fake_.addHistory(trade(5, kLogin, 7, "grant"));
+  EXPECT_EQ(5, check(&record));
+  EXPECT_EQ(5, stored("grant").order);
 }
 
 TEST_F(BalanceHistoryCheckTest, EmptyCommentNeverMatchesTheHistory) {
@@ -274,17 +278,22 @@ TEST_F(BalanceHistoryCheckTest, TradesOfAnotherAccountNeverMatch) {
   EXPECT_EQ(0, foreign.outstandingArrays());
 }
 
-TEST_F(BalanceHistoryCheckTest, FullWidthServerCommentIsReadWithinItsField) {
-  const std::string full(32, 'A');
-  mt::TradeRecord t = trade(55, kLogin, 6, "");
-  std::memcpy(t.comment, full.data(), sizeof(t.comment));  // no terminator
-  t.margin_rate = 1;  // the bytes after the field are not zero
-  fake_.addHistory(t);
+TEST_F(BalanceHistoryCheckTest, CommentIsComparedAsTheServerKeepsIt) {
+  // The server keeps 31 bytes of a longer comment, in its own text.
+  mt::TradeRecord kept = trade(55, kLogin, 6, std::string(31, 'A'));
+  kept.margin_rate = 1;  // the bytes after the field are not zero
+  fake_.addHistory(kept);
+  FinanceBalance longer = request("S", std::string(40, 'A'), 1);
+  EXPECT_EQ(55, check(&longer));
 
-  FinanceBalance longer = request("S", full + "B", 1);
-  EXPECT_EQ(0, check(&longer));
-  FinanceBalance exact = request("S", full, 1);
-  EXPECT_EQ(55, check(&exact));
+  // A field filled without terminator is read within its 32 bytes, which
+  // no cut comment equals.
+  fake_.clearHistory();
+  mt::TradeRecord full = trade(56, kLogin, 6, "");
+  std::memset(full.comment, 'B', sizeof(full.comment));
+  fake_.addHistory(full);
+  FinanceBalance exact = request("S", std::string(32, 'B'), 1);
+  EXPECT_EQ(0, check(&exact));
 }
 
 TEST_F(BalanceHistoryCheckTest, CommentsThatRunTogetherAlikeAreDifferentMovements) {

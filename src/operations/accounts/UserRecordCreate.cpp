@@ -4,6 +4,7 @@
 #include <string>
 
 #include "messaging/ReplyCodes.h"
+#include "operations/AccountNumber.h"
 #include "operations/OperationRunner.h"
 #include "operations/accounts/UserRecordCreateEntity.h"
 #include "server/FieldText.h"
@@ -56,11 +57,6 @@ KnownIdentity identityOf(const mt::UserRecord& user) {
   return KnownIdentity{mt::fieldText(user.name), mt::fieldText(user.email),
                        mt::fieldText(user.group), mt::fieldText(user.comment),
                        mt::fieldText(user.lead_source)};
-}
-
-// The server's account number: the low 32 bits of a request login.
-int accountOf(std::int64_t login) {
-  return static_cast<int>(static_cast<std::uint32_t>(login));
 }
 
 // The new account's record. Every text is cut to its field's width; the

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "operations/TradeComment.h"
 #include "server/FieldText.h"
 #include "server/ManagerResults.h"
 #include "util/Console.h"
@@ -9,7 +10,10 @@
 namespace operations {
 namespace {
 
-constexpr int kBalanceCmd = 6;
+// Balance and credit trades: both are movements the store remembers.
+bool isMovement(const mt::TradeRecord& trade) {
+  return trade.cmd == mt::OP_BALANCE || trade.cmd == mt::OP_CREDIT;
+}
 
 using History = server::ManagerArray<mt::TradeRecord>;
 
@@ -69,12 +73,12 @@ int checkFinanceBalanceHistory(server::ManagerLink& normal,
     if (stored.isHandle == 1) {
       util::consolePrint("ite->second.isHandle == 1\n");
       if (stored.order == 0) {
-        // Handled without a ticket: look for the balance trade that carries
-        // the serial as its comment.
+        // Handled without a ticket: look for the movement that carries the
+        // serial as its comment.
+        const std::string serial = tradeComment(stored.serial);
         History trades = searchHistory(normal, login, &reconnectNormal);
         for (const mt::TradeRecord& trade : trades) {
-          if (trade.cmd == kBalanceCmd &&
-              mt::fieldText(trade.comment) == stored.serial) {
+          if (isMovement(trade) && mt::fieldText(trade.comment) == serial) {
             const int ticket = trade.order;
             trades.reset();
             return acceptMatch(balances, key, record, ticket);
@@ -84,21 +88,28 @@ int checkFinanceBalanceHistory(server::ManagerLink& normal,
       util::consolePrint(
           "crm balance:%s, order %d,balacne Operation completed %.02f for %d\n",
           stored.comment.c_str(), stored.order, stored.amount, login);
+      record->isHandle = 1;
       record->order = stored.order;
       return stored.order;
     }
   }
 
+  const std::string comment = tradeComment(record->comment);
   History trades = searchHistory(normal, login, nullptr);
   for (const mt::TradeRecord& trade : trades) {
-    if (trade.cmd != kBalanceCmd || trade.login != login) continue;
-    const std::string comment = mt::fieldText(trade.comment);
-    if (comment.empty() || comment != record->comment) continue;
+    if (!isMovement(trade) || trade.login != login) continue;
+    if (comment.empty() || mt::fieldText(trade.comment) != comment) continue;
     const int ticket = trade.order;
     trades.reset();
     return acceptMatch(balances, key, record, ticket);
   }
   return 0;
+}
+
+int checkFinanceBalanceHistory(OperationContext& ctx, const store::HistoryKey& key,
+                               store::FinanceBalance* record) {
+  return checkFinanceBalanceHistory(ctx.normal, ctx.balances, record->login, key, record,
+                                    [&ctx] { return ctx.reconnectNormal(); });
 }
 
 }  // namespace operations

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "operations/OperationContext.h"
 #include "server/ManagerLink.h"
 #include "store/FinanceBalance.h"
 #include "store/FinanceBalanceStore.h"
@@ -21,16 +22,21 @@ constexpr int kHistorySearchPauseMs = 1000;
 // login stored under key (key is normally keyOf(*record)); updated in place.
 //
 // Returns the movement's ticket (> 0) when it was already carried out (the
-// ticket is then also in record->order), else 0:
+// ticket is then also in record->order), else 0. When the movement was
+// carried out, record->isHandle is 1 on return, also in the one case that
+// returns 0: a stored record handled without a ticket that the history does
+// not show (it was carried out; its ticket is unknown).
 // - key absent: the record is stored under key and the file saved, then the
 //   normal manager's last three days of history (TradesUserHistory, up to
 //   six calls 1 s apart while none comes back) are searched for a balance
-//   trade (cmd 6) of login whose comment is record->comment;
+//   or credit trade (cmd 6 or 7) of login whose comment is record->comment
+//   as the server keeps it (tradeComment: converted, cut to its field); an
+//   empty comment matches nothing;
 // - present, not handled: the same search, the store unchanged;
 // - present and handled: the stored order is the answer; a stored order of
-//   0 is first looked for in the history as a balance trade whose comment
-//   is the stored serial, running reconnectNormal after each pause between
-//   failed calls.
+//   0 is first looked for in the history as a balance or credit trade whose
+//   comment is the stored serial as the server keeps it, running
+//   reconnectNormal after each pause between failed calls.
 // A match stores the record as handled with the trade's ticket and saves
 // the file. Prints its progress on the console. Every array fetched is
 // freed. No store lock is held while the server is called or the thread
@@ -40,6 +46,11 @@ int checkFinanceBalanceHistory(server::ManagerLink& normal,
                                store::FinanceBalanceStore& balances, int login,
                                const store::HistoryKey& key, store::FinanceBalance* record,
                                const std::function<int()>& reconnectNormal);
+
+// The same on the context's normal manager and balance-history store, for
+// record->login, reconnecting with ctx.reconnectNormal().
+int checkFinanceBalanceHistory(OperationContext& ctx, const store::HistoryKey& key,
+                               store::FinanceBalance* record);
 
 }  // namespace operations
 

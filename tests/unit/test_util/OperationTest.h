@@ -51,8 +51,9 @@ class OperationTest : public ::testing::Test {
   server::ManagerLink pumping{&pumpFake};
   store::FinanceBalanceStore balances{dir.file("financeBalanceHistory")};
   store::UserInfoStore users{dir.file("userInfo")};
+  store::FinanceBalanceStore imports{dir.file("tradeImportHistory")};
   config::ConfigRecord config;
-  operations::OperationContext ctx{normal, pumping, balances, users, config};
+  operations::OperationContext ctx{normal, pumping, balances, users, imports, config};
   ReplyRecorder reply;
   std::vector<int> pauses;
 

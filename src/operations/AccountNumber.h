@@ -1,0 +1,16 @@
+// The server's account number of a request's login.
+#ifndef MT4BRIDGE_OPERATIONS_ACCOUNT_NUMBER_H_
+#define MT4BRIDGE_OPERATIONS_ACCOUNT_NUMBER_H_
+
+#include <cstdint>
+
+namespace operations {
+
+// The low 32 bits of a 64-bit request login.
+inline int accountOf(std::int64_t login) {
+  return static_cast<int>(static_cast<std::uint32_t>(login));
+}
+
+}  // namespace operations
+
+#endif  // MT4BRIDGE_OPERATIONS_ACCOUNT_NUMBER_H_

@@ -1,0 +1,25 @@
+// The request record of closing an account's trades.
+#ifndef MT4BRIDGE_OPERATIONS_BALANCE_CLOSE_USER_TRADES_ENTITY_H_
+#define MT4BRIDGE_OPERATIONS_BALANCE_CLOSE_USER_TRADES_ENTITY_H_
+
+#include <string>
+
+namespace operations {
+
+struct CloseUserTradesEntity {
+  int login = 0;  // sent as a number, possibly with a fraction (cut)
+  std::string serial;
+  std::string routeType;
+
+  // The request keys, read by RequestReader and echoed by EchoWriter.
+  template <typename Fields>
+  void fields(Fields& f) {
+    f.truncatedInt32("login", &login);
+    f.text("serial", &serial);
+    f.routeType(&routeType);
+  }
+};
+
+}  // namespace operations
+
+#endif  // MT4BRIDGE_OPERATIONS_BALANCE_CLOSE_USER_TRADES_ENTITY_H_

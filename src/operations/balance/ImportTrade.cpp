@@ -1,0 +1,230 @@
+#include "operations/balance/ImportTrade.h"
+
+#include <string>
+
+#include "messaging/ReplyCodes.h"
+#include "operations/OpenTrades.h"
+#include "operations/OperationRunner.h"
+#include "operations/TradeComment.h"
+#include "operations/balance/BalanceHistoryCheck.h"
+#include "operations/balance/ImportTradeEntity.h"
+#include "server/FieldText.h"
+#include "server/ManagerResults.h"
+#include "util/Pause.h"
+
+namespace operations {
+namespace {
+
+constexpr int kImportPauseMs = 50;
+constexpr int kRecordFetchCalls = 10;
+constexpr int kExistingFetchPauseMs = 100;
+constexpr int kNewFetchPauseMs = 50;
+constexpr int kClosePauseMs = 50;
+constexpr int kBalanceFixCalls = 4;
+constexpr int kBalanceFixPauseMs = 50;
+constexpr mt::ServerTimeT kCreditLifetimeSeconds = 315360000;
+
+bool isMovement(int cmd) { return cmd == mt::OP_BALANCE || cmd == mt::OP_CREDIT; }
+
+// What one import works with beside its request.
+struct Import {
+  ImportTradeEntity& request;
+  std::string comment;     // the request's comment as the server keeps it
+  std::string serial;      // the request's serial as the server keeps it
+  mt::TradeTransInfo info{};  // the opening transaction (zero for an existing trade)
+  bool opened = false;     // the trade was opened by this import
+};
+
+// The record of ticket (TradeRecordsRequest on the normal manager), up to
+// kRecordFetchCalls calls, each after a pause of pauseMs.
+bool fetchTrade(OperationContext& ctx, int ticket, int pauseMs, mt::TradeRecord* out) {
+  util::RetryPlan plan;
+  plan.attempts = kRecordFetchCalls;
+  plan.pauseMs = pauseMs;
+  plan.pauseFirst = true;
+  const server::ManagerArray<mt::TradeRecord> found = server::fetchWithRetry<mt::TradeRecord>(
+      plan, [&] {
+        return ctx.normal.fetchArray<mt::TradeRecord>([&](mt::CManagerInterface& m, int* count) {
+          *count = 1;
+          return m.TradeRecordsRequest(&ticket, count);
+        });
+      });
+  if (found.empty()) return false;
+  *out = found[0];
+  return true;
+}
+
+// The ticket of an open trade of login that carries serial as its comment:
+// an import opened before the service stopped, whose ticket was not yet
+// remembered. 0 when there is none.
+int openedBefore(OperationContext& ctx, int login, const std::string& serial) {
+  if (serial.empty()) return 0;
+  mt::UserRecord user{};
+  const CallResult got =
+      ctx.callPumping([&](mt::CManagerInterface& m) { return m.UserRecordGet(login, &user); });
+  if (!got.in(server::kSuccessZeroOrOne)) return 0;
+  for (const mt::TradeRecord& trade : openTradesOf(ctx.pumping, user)) {
+    if (mt::fieldText(trade.comment) == serial) return trade.order;
+  }
+  return 0;
+}
+
+// Overwrites trade with the request's values (closing it first when the
+// request closes it and the server has it open), then recomputes the
+// account's balance.
+int rewrite(OperationContext& ctx, Import& import, mt::TradeRecord trade) {
+  const ImportTradeEntity& r = import.request;
+  const mt::ServerTimeT shift = ctx.config.timeZone;
+  if (isMovement(r.cmd)) {
+    trade.close_time = r.closeTime + shift;
+  } else {
+    if (r.closeTime >= 1) {
+      if (trade.close_time <= 0) {
+        mt::TradeTransInfo close = import.info;
+        close.type = mt::TT_BR_ORDER_CLOSE;
+        close.order = r.newOrder;
+        close.volume = r.volume;
+        close.cmd = r.cmd;
+        mt::setFieldTerminated(close.symbol, r.symbol);
+        close.orderby = r.login;
+        close.price = r.closePrice;
+        close.expiration = r.closeTime;
+        util::pauseMs(kClosePauseMs);
+        const CallResult closed =
+            ctx.callNormal([&](mt::CManagerInterface& m) { return m.TradeTransaction(&close); });
+        if (!closed.is(mt::RET_OK)) return replyCode(closed, server::kSuccessZeroOnly);
+      }
+      trade.close_price = r.closePrice;
+      trade.close_time = r.closeTime + shift;
+      trade.state = mt::kTradeStateClosed;
+    } else {
+      trade.state = trade.close_time > 0 ? mt::kTradeStateClosed : mt::kTradeStateOpen;
+    }
+    trade.volume = r.volume;
+    trade.taxes = r.taxes;
+    trade.storage = r.storage;
+    trade.commission = r.commission;
+    trade.profit = r.profit;
+    trade.sl = r.sl;
+    trade.tp = r.tp;
+    trade.open_price = r.openPrice;
+    // Opened with the serial as its comment (openedBefore); now the request's.
+    if (import.opened) mt::setFieldTerminated(trade.comment, import.comment);
+  }
+  trade.timestamp = ctx.serverTime();
+  trade.open_time = r.openTime + shift;
+  ctx.callNormal([&](mt::CManagerInterface& m) { return m.AdmTradeRecordModify(&trade); });
+
+  util::RetryPlan plan;
+  plan.attempts = kBalanceFixCalls;
+  plan.pauseMs = kBalanceFixPauseMs;
+  const int login = r.login;
+  const int fixed = util::retry(plan, [&] {
+    return ctx.callNormal([&](mt::CManagerInterface& m) { return m.AdmBalanceFix(&login, 1); })
+        .result();
+  });
+  return server::kSuccessZeroOrOne.contains(fixed) ? codes::kSuccess : -fixed;
+}
+
+// Opens the movement or trade of import.info and rewrites its record.
+// remember(ticket) runs right after the server gave the ticket.
+template <typename Remember>
+int openAndRewrite(OperationContext& ctx, Import& import, Remember&& remember) {
+  const CallResult done =
+      ctx.callNormal([&](mt::CManagerInterface& m) { return m.TradeTransaction(&import.info); });
+  if (!done.is(mt::RET_OK)) return replyCode(done, server::kSuccessZeroOnly);
+  const int ticket = import.info.order;
+  import.request.newOrder = ticket;
+  remember(ticket);
+  mt::TradeRecord trade{};
+  if (ticket < 1 || !fetchTrade(ctx, ticket, kNewFetchPauseMs, &trade)) return codes::kNoRecord;
+  return rewrite(ctx, import, trade);
+}
+
+int importMovement(OperationContext& ctx, Import& import) {
+  ImportTradeEntity& r = import.request;
+  store::FinanceBalance record{r.serial, r.serial, r.openPrice, r.login, 0, 0};
+  const store::HistoryKey key = store::keyOf(record);
+  if (checkFinanceBalanceHistory(ctx, key, &record) > 0 || record.isHandle == 1) {
+    r.order = record.order;
+    return codes::kSuccess;
+  }
+  import.info.type = mt::TT_BR_BALANCE;
+  import.info.cmd = r.cmd;
+  import.info.orderby = r.login;
+  import.info.price = r.openPrice;
+  mt::setFieldTerminated(import.info.comment, import.serial);
+  if (r.cmd == mt::OP_CREDIT) import.info.expiration = ctx.serverTime() + kCreditLifetimeSeconds;
+  return openAndRewrite(ctx, import, [&](int ticket) {
+    record.isHandle = 1;
+    record.order = ticket;
+    ctx.balances.putAndSave(key, record);
+  });
+}
+
+// A trade or order is remembered by serial and login in ctx.imports: order
+// 0 before it is opened, its ticket once opened, isHandle 1 once its record
+// is rewritten. A repeat answers the ticket of a finished import, finishes
+// one that stopped half-way, and opens one that never was.
+int importNewTrade(OperationContext& ctx, Import& import) {
+  ImportTradeEntity& r = import.request;
+  store::FinanceBalance mark{r.serial, r.serial, r.openPrice, r.login, 0, 0};
+  const store::HistoryKey key = store::keyOf(mark);
+  store::FinanceBalance earlier;
+  int ticket = 0;
+  if (ctx.imports.insertIfAbsent(key, mark, &earlier)) {
+    ctx.imports.save();
+  } else if (earlier.isHandle == 1) {
+    r.newOrder = earlier.order;
+    return codes::kSuccess;
+  } else {
+    ticket = earlier.order != 0 ? earlier.order : openedBefore(ctx, r.login, import.serial);
+  }
+
+  import.info.type = mt::TT_BR_ORDER_OPEN;
+  import.info.cmd = r.cmd;
+  import.info.volume = r.volume;
+  mt::setFieldTerminated(import.info.symbol, r.symbol);
+  import.info.orderby = r.login;
+  import.info.price = r.openPrice;
+  mt::setFieldTerminated(import.info.comment, import.serial);
+  import.opened = true;
+
+  int code = codes::kNoRecord;
+  if (ticket > 0) {
+    r.newOrder = ticket;
+    mark.order = ticket;
+    ctx.imports.putAndSave(key, mark);
+    mt::TradeRecord trade{};
+    if (fetchTrade(ctx, ticket, kNewFetchPauseMs, &trade)) code = rewrite(ctx, import, trade);
+  } else {
+    code = openAndRewrite(ctx, import, [&](int opened) {
+      mark.order = opened;
+      ctx.imports.putAndSave(key, mark);
+    });
+  }
+  if (code == codes::kSuccess) {
+    mark.isHandle = 1;
+    ctx.imports.putAndSave(key, mark);
+  }
+  return code;
+}
+
+int importOne(OperationContext& ctx, ImportTradeEntity& request) {
+  Import import{request, tradeComment(request.comment), tradeComment(request.serial)};
+  if (request.newOrder >= 1) {
+    mt::TradeRecord trade{};
+    if (!fetchTrade(ctx, request.newOrder, kExistingFetchPauseMs, &trade)) return codes::kNoRecord;
+    return rewrite(ctx, import, trade);
+  }
+  return isMovement(request.cmd) ? importMovement(ctx, import) : importNewTrade(ctx, import);
+}
+
+}  // namespace
+
+int importTrade(OperationContext& ctx, const Json::Value& request,
+                messaging::ReplySender& reply) {
+  return runOperation<ImportTradeEntity>({kImportPauseMs}, ctx, request, reply, importOne);
+}
+
+}  // namespace operations

@@ -1,0 +1,197 @@
+#include "operations/balance/TradeTransInfo.h"
+
+#include <string>
+
+#include "messaging/ReplyCodes.h"
+#include "operations/AccountNumber.h"
+#include "operations/OpenTrades.h"
+#include "operations/OperationRunner.h"
+#include "operations/TradeComment.h"
+#include "operations/balance/BalanceHistoryCheck.h"
+#include "server/FieldText.h"
+#include "server/ManagerResults.h"
+#include "util/Console.h"
+#include "util/Log.h"
+
+namespace operations {
+namespace {
+
+// Every comparison of amounts allows this much.
+constexpr double kTolerance = 0.00001;
+// A busy account read (result 2) is asked again this often, 100 ms apart.
+constexpr int kAccountReadRetries = 50;
+constexpr int kAccountReadPauseMs = 100;
+constexpr int kProfitReadCalls = 10;
+constexpr int kProfitReadPauseMs = 100;
+// A credit expires after 3650 days.
+constexpr mt::ServerTimeT kCreditLifetimeSeconds = 315360000;
+constexpr const char* kActivityRoute = "TRADE_TRANS_ACTIVITY_GIVE_INFO";
+constexpr const char* kNoInterfaceLine = "FinanceBalance manager is null\n";
+
+bool negligible(double amount) { return -kTolerance < amount && amount <= kTolerance; }
+
+// A credit movement never takes the credit below zero, nor above a positive
+// creditLimit.
+double withinCreditLimits(double amount, double credit, double creditLimit) {
+  if (credit + amount < kTolerance) amount = -credit;
+  if (creditLimit > 0 && credit + amount > creditLimit) amount = creditLimit - credit;
+  return amount;
+}
+
+// UserRecordGet on the pumping manager; a busy answer (2) is asked again
+// after a pause and a reconnect, at most kAccountReadRetries times.
+CallResult readAccount(OperationContext& ctx, int login, mt::UserRecord* user) {
+  util::consolePrint("UserRecordGet start \n");
+  util::RetryPlan plan;
+  plan.attempts = kAccountReadRetries + 1;
+  plan.pauseMs = kAccountReadPauseMs;
+  plan.success = server::kSuccessZeroOrOne;
+  plan.retryable = util::ResultSet{mt::RET_ERROR};
+  plan.reconnect = [&ctx] { ctx.reconnectPumping(); };
+  CallResult got = CallResult::noInterface();
+  util::retry(plan, [&] {
+    got = ctx.callPumping([&](mt::CManagerInterface& m) { return m.UserRecordGet(login, user); });
+    return got.result();
+  });
+  util::consolePrint("UserRecordGet end \n");
+  return got;
+}
+
+// The withdrawal checks of a balance movement: -1001 when the request
+// reports floating profit but the account has none open, -1000 when the
+// balance would fall below the request's margin (open losses counted),
+// else 0.
+int withdrawalCheck(const FinanceBalanceEntity& request, const mt::UserRecord& user,
+                    double amount, double profit) {
+  const bool floating = request.floating > kTolerance || request.floating < -kTolerance;
+  if (floating && -kTolerance < profit && profit < kTolerance) {
+    return codes::kFloatingWithoutTrades;
+  }
+  const double left = profit < 0 ? user.balance + profit + amount - request.margin
+                                 : user.balance + amount - request.margin;
+  return left < -kTolerance ? codes::kBelowMargin : 0;
+}
+
+mt::TradeTransInfo movementInfo(OperationContext& ctx, int cmd, int login, double amount,
+                                const std::string& comment) {
+  mt::TradeTransInfo info{};
+  info.type = mt::TT_BR_BALANCE;
+  info.cmd = cmd;
+  info.orderby = login;
+  info.price = amount;
+  mt::setFieldTerminated(info.comment, comment);
+  if (cmd == mt::OP_CREDIT) info.expiration = ctx.serverTime() + kCreditLifetimeSeconds;
+  return info;
+}
+
+// The first stage: the account, then the movement and its working amount.
+int moveMoney(OperationContext& ctx, FinanceBalanceEntity& request) {
+  mt::UserRecord user{};
+  const CallResult got = readAccount(ctx, accountOf(request.login), &user);
+  if (!got.in(server::kSuccessZeroOrOne)) return replyCode(got, server::kSuccessZeroOrOne);
+
+  double amount = request.amount;
+  int cmd = mt::OP_CREDIT;
+  // An empty cancellation route (none configured) matches no request: a
+  // request without routeType is a deposit or a grant, not a removal of all
+  // credit.
+  const std::string& cancellation = ctx.config.tradeCancellationCreditTransInfo;
+  if (!cancellation.empty() && request.routeType == cancellation) {
+    amount = -user.credit;
+  } else if (request.type == 1) {
+    cmd = mt::OP_BALANCE;
+    if (request.routeType == kActivityRoute && amount < 0 && user.balance > 0 &&
+        user.balance + amount < -kTolerance) {
+      amount = -user.balance;
+    }
+  } else {
+    if (amount < 0 && -kTolerance <= user.credit && user.credit <= kTolerance) {
+      return codes::kSuccess;  // no credit to remove
+    }
+    amount = withinCreditLimits(amount, user.credit, request.creditLimit);
+  }
+  return financeBalanceTransaction(ctx, amount, request, user, cmd);
+}
+
+}  // namespace
+
+double openTradesProfit(OperationContext& ctx, const mt::UserRecord& user) {
+  util::RetryPlan plan;
+  plan.attempts = kProfitReadCalls;
+  plan.pauseMs = kProfitReadPauseMs;
+  const server::ManagerArray<mt::TradeRecord> trades = server::fetchWithRetry<mt::TradeRecord>(
+      plan, [&] { return openTradesOf(ctx.pumping, user); });
+  double profit = 0;
+  for (const mt::TradeRecord& trade : trades) profit += trade.profit;
+  return profit;
+}
+
+int financeBalanceTransaction(OperationContext& ctx, double amount,
+                              FinanceBalanceEntity& request, const mt::UserRecord& user,
+                              int cmd) {
+  request.amount = amount;
+  if (negligible(amount)) return codes::kSuccess;
+  if (!ctx.normal.hasInterface()) {
+    util::consolePrint("%s", kNoInterfaceLine);
+    return codes::kNoInterface;
+  }
+
+  const int login = accountOf(request.login);
+  store::FinanceBalance record{request.serial, request.comment, amount, login, 0, 0};
+  const store::HistoryKey key = store::keyOf(record);
+  const int earlier = checkFinanceBalanceHistory(ctx, key, &record);
+  if (earlier > 0 || record.isHandle == 1) {
+    request.order = record.order;
+    return codes::kSuccess;
+  }
+
+  double profit = 0;
+  if (cmd == mt::OP_BALANCE && amount < 0) {
+    profit = openTradesProfit(ctx, user);
+    const int refused = withdrawalCheck(request, user, amount, profit);
+    if (refused != 0) return refused;
+  }
+  if (cmd == mt::OP_CREDIT) {
+    amount = withinCreditLimits(amount, user.credit, request.creditLimit);
+    request.amount = amount;
+  }
+  if (negligible(amount)) return codes::kSuccess;
+
+  const std::string comment =
+      tradeComment(!request.comment.empty() ? request.comment : amount > 0 ? "Deposit" : "Withdraw");
+  request.comment = comment;
+  util::printAndLog("dealType:%s,balance:%.2f,profit:%.2f,amount:%.2f,floating:%.2f\n",
+                    cmd == mt::OP_BALANCE ? "DEAL_BALANCE" : "DEAL_CREDIT", user.balance, profit,
+                    amount, request.floating);
+
+  mt::TradeTransInfo info = movementInfo(ctx, cmd, login, amount, comment);
+  util::consolePrint("TradeTransaction start \n");
+  const CallResult done =
+      ctx.callNormal([&](mt::CManagerInterface& m) { return m.TradeTransaction(&info); });
+  if (!done.in(server::kSuccessZeroOrOne)) {
+    util::printAndLog("Transaction failed '%d''\n", done.result());
+    return replyCode(done, server::kSuccessZeroOrOne);
+  }
+  util::consolePrint("TradeTransaction success \n");
+  int code = -done.result();
+  if (info.order > 0) {
+    record.amount = amount;
+    record.isHandle = 1;
+    record.order = info.order;
+    ctx.balances.putAndSave(key, record);
+    request.order = info.order;
+    code = codes::kSuccess;
+  }
+  util::consolePrint(amount > 0 ? "crm balance:%s, Deposit %.02f for %d\n"
+                                : "crm balance:%s, Withdrawal %.02f for %d\n",
+                     record.comment.c_str(), amount, login);
+  return code;
+}
+
+int tradeTransInfo(OperationContext& ctx, const Json::Value& request,
+                   messaging::ReplySender& reply) {
+  return runOperation<FinanceBalanceEntity>({0, kNoInterfaceLine}, ctx, request, reply,
+                                            moveMoney);
+}
+
+}  // namespace operations

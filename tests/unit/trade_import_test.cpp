@@ -1,0 +1,128 @@
+// Trade import and closing an account's trades against the fake managers:
+// what is sent to the server, the time-zone shift, and requests run twice.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "operations/balance/CloseUserTrades.h"
+#include "operations/balance/ImportTrade.h"
+#include "server/FieldText.h"
+#include "test_util/OperationTest.h"
+
+namespace {
+
+constexpr int kLogin = 42;
+
+mt::TradeRecord openTrade(int order, int cmd, const std::string& comment) {
+  mt::TradeRecord t{};
+  t.order = order;
+  t.login = kLogin;
+  t.cmd = cmd;
+  t.volume = 10;
+  t.close_price = 1.25;
+  mt::setField(t.symbol, "EURUSD");
+  mt::setField(t.comment, comment);
+  return t;
+}
+
+class TradeOps : public test_util::OperationTest {
+ protected:
+  TradeOps() {
+    mt::UserRecord user{};
+    user.login = kLogin;
+    pumpFake.addUser(user);
+    normalFake.setNextTicket(500);
+    config.timeZone = 7200;
+  }
+  Json::Value import(const std::string& fields) {
+    Json::Value request;
+    EXPECT_TRUE(util::parseJson("{\"login\":42," + fields + "}", &request));
+    operations::importTrade(ctx, request, reply);
+    return lastReply();
+  }
+};
+
+TEST_F(TradeOps, ClosedBuyIsOpenedClosedRewrittenShiftedAndImportedOnce) {
+  normalFake.addOpenTrade(openTrade(500, 0, "imp-1"));
+  const std::string fields =
+      R"("serial":"imp-1","cmd":0,"symbol":"EURUSD","volume":10,"openTime":1700000000123,)"
+      R"("closeTime":1700003600000,"openPrice":1.1,"closePrice":1.2,"profit":50,)"
+      R"("commission":-1,"storage":-2,"taxes":-0.5,"comment":"hello")";
+  Json::Value first = import(fields);
+  EXPECT_EQ(200, first["code"].asInt());
+  EXPECT_EQ(500, first["data"]["newOrder"].asInt());
+  EXPECT_EQ(1700000000, first["data"]["openTime"].asInt());  // no shift in the reply
+
+  const auto sent = normalFake.transactions();
+  ASSERT_EQ(2u, sent.size());
+  EXPECT_EQ(mt::TT_BR_ORDER_OPEN, sent[0].type);
+  EXPECT_EQ("imp-1", mt::fieldText(sent[0].comment));  // found by its serial until rewritten
+  EXPECT_EQ(1.1, sent[0].price);
+  EXPECT_EQ(mt::TT_BR_ORDER_CLOSE, sent[1].type);
+  EXPECT_EQ(500, sent[1].order);
+  EXPECT_EQ(1.2, sent[1].price);
+  EXPECT_EQ(1700003600, sent[1].expiration);
+  const mt::TradeRecord written = normalFake.lastTradeRecord();
+  EXPECT_EQ(1700007200, written.open_time);
+  EXPECT_EQ(1700010800, written.close_time);
+  EXPECT_EQ(mt::kTradeStateClosed, written.state);
+  EXPECT_EQ(50, written.profit);
+  EXPECT_EQ(-2, written.storage);
+  EXPECT_EQ("hello", mt::fieldText(written.comment));
+  EXPECT_EQ(1, normalFake.count("AdmBalanceFix"));
+
+  Json::Value again = import(fields);
+  EXPECT_EQ(200, again["code"].asInt());
+  EXPECT_EQ(500, again["data"]["newOrder"].asInt());
+  EXPECT_EQ(2u, normalFake.transactions().size());
+  EXPECT_EQ(1, normalFake.count("AdmTradeRecordModify"));
+}
+
+TEST_F(TradeOps, ImportStoppedAfterOpeningIsFinishedWithoutASecondTrade) {
+  imports.putAndSave({"imp-2", "imp-2", 1.1, kLogin, 0, 0});  // opened, ticket not saved
+  pumpFake.addOpenTrade(openTrade(600, 0, "imp-2"));
+  normalFake.addOpenTrade(openTrade(600, 0, "imp-2"));
+  Json::Value answer = import(R"("serial":"imp-2","cmd":0,"volume":10,"openPrice":1.1)");
+  EXPECT_EQ(200, answer["code"].asInt());
+  EXPECT_EQ(600, answer["data"]["newOrder"].asInt());
+  EXPECT_TRUE(normalFake.transactions().empty());
+  EXPECT_EQ(600, normalFake.lastTradeRecord().order);
+  store::FinanceBalance done;
+  ASSERT_TRUE(imports.find({"imp-2", kLogin}, &done));
+  EXPECT_EQ(1, done.isHandle);
+  EXPECT_EQ(600, done.order);
+}
+
+TEST_F(TradeOps, BalanceImportMovesOnceAndAnswersItsTicketInOrder) {
+  normalFake.addOpenTrade(openTrade(500, 6, "bal-1"));  // the record it fetches
+  const std::string fields = R"("serial":"bal-1","cmd":6,"openPrice":100,"order":7)";
+  EXPECT_EQ(200, import(fields)["code"].asInt());
+  EXPECT_EQ("bal-1", mt::fieldText(normalFake.lastTradeTransInfo().comment));
+  Json::Value again = import(fields);
+  EXPECT_EQ(200, again["code"].asInt());
+  EXPECT_EQ(500, again["data"]["order"].asInt());
+  EXPECT_EQ(1u, normalFake.transactions().size());
+}
+
+TEST_F(TradeOps, ClosingLiquidatesInOrderAndStopsAtTheFirstFailure) {
+  pumpFake.addOpenTrade(openTrade(1, 0, ""));
+  pumpFake.addOpenTrade(openTrade(2, 2, ""));  // buy limit
+  Json::Value request;
+  ASSERT_TRUE(util::parseJson(R"({"login":42.9,"serial":"c1"})", &request));
+  EXPECT_EQ(200, operations::closeUserTrades(ctx, request, reply));
+  EXPECT_EQ(42, lastReply()["data"]["login"].asInt());
+  const mt::TradeTransInfo close = normalFake.lastTradeTransInfo();
+  EXPECT_EQ(mt::TT_BR_ORDER_CLOSE, close.type);
+  EXPECT_EQ(1.25, close.price);
+  EXPECT_EQ("stopout", mt::fieldText(close.comment));
+  EXPECT_EQ(1, normalFake.count("AdmTradesDelete"));
+
+  normalFake.script("TradeTransaction", {3});
+  EXPECT_EQ(-3, operations::closeUserTrades(ctx, request, reply));
+  EXPECT_EQ(1, normalFake.count("AdmTradesDelete"));
+
+  pumpFake.setDefault("TradesGetByLogin", 1);
+  EXPECT_EQ(-1002, operations::closeUserTrades(ctx, request, reply));
+}
+
+}  // namespace
