@@ -475,6 +475,8 @@ int Engine::onTradeTransaction(ClientSession*, const Json::Value& args, Json::Va
       r.timestamp = r.close_time;
       r.state = mt::kTradeStateClosed;
       if (closing) {
+        // A close by the broker gives the trade its comment ("stopout").
+        if (info.comment[0] != '\0') std::memcpy(r.comment, info.comment, sizeof(r.comment));
         r.close_price = info.price;
         r.profit = tradeProfit(r, info.price);
         if (user != nullptr) {

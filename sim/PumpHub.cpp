@@ -1,5 +1,7 @@
 #include "sim/PumpHub.h"
 
+#include <chrono>
+
 #include "sim/Socket.h"
 #include "sim/WireJson.h"
 
@@ -9,6 +11,8 @@ namespace {
 
 constexpr std::size_t kMaxQueuedBytes = 64u << 20;
 constexpr int kSendTimeoutMs = 5000;
+// How often a writer whose events are held looks whether its client is gone.
+constexpr auto kHeldPoll = std::chrono::milliseconds(100);
 
 std::string encodeEvent(int code, int type, const Json::Value& data) {
   Json::Value v(Json::objectValue);
@@ -71,7 +75,13 @@ void PumpHub::enqueue(Subscriber* sub, const std::string& frame) {
 void PumpHub::writeLoop(Subscriber* sub) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    sub->wake.wait(lock, [sub] { return sub->closed || !sub->queue.empty(); });
+    bool ready = sub->wake.wait_for(lock, kHeldPoll, [this, sub] {
+      return sub->closed || (!held_ && !sub->queue.empty());
+    });
+    if (!ready) {
+      if (held_ && peerGone(sub->fd)) sub->closed = true;
+      continue;
+    }
     if (sub->closed) break;
     std::string frame = std::move(sub->queue.front());
     sub->queue.pop_front();
@@ -96,6 +106,12 @@ void PumpHub::reapLocked(std::list<std::unique_ptr<Subscriber>>* finished) {
       ++it;
     }
   }
+}
+
+void PumpHub::holdEvents(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_ = on;
+  for (auto& sub : subscribers_) sub->wake.notify_one();
 }
 
 void PumpHub::dropSession(int session) {

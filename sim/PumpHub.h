@@ -1,6 +1,7 @@
 // The pumping connections of the simulated server: each subscriber owns one
 // socket, a queue of encoded event frames and a writer thread, so a slow
-// client never holds up the engine. Thread-safe.
+// client never holds up the engine. While events are held they stay queued;
+// a subscriber that goes away meanwhile loses its queue. Thread-safe.
 #ifndef MT4BRIDGE_SIM_PUMP_HUB_H_
 #define MT4BRIDGE_SIM_PUMP_HUB_H_
 
@@ -37,6 +38,10 @@ class PumpHub {
   // socket.
   void publish(const Event& event);
 
+  // On: events (also of subscribers added later) stay in their queues.
+  // Off: every queue goes out in order.
+  void holdEvents(bool on);
+
   // Ends the subscribers of one session / of all sessions now.
   void dropSession(int session);
   void dropAll();
@@ -66,6 +71,7 @@ class PumpHub {
 
   std::mutex mutex_;
   std::list<std::unique_ptr<Subscriber>> subscribers_;
+  bool held_ = false;
 };
 
 }  // namespace sim

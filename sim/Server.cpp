@@ -1,8 +1,10 @@
 #include "sim/Server.h"
 
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <random>
+#include <vector>
 
 #include "sim/Codec.h"
 #include "sim/Socket.h"
@@ -14,6 +16,9 @@ namespace {
 
 constexpr int kAcceptPollMs = 200;
 constexpr int kReplyTimeoutMs = 5000;
+// How often a thread whose answer is held looks whether its client is gone.
+constexpr auto kHeldPoll = std::chrono::milliseconds(100);
+constexpr int kMaxHoldCount = 1000000;
 constexpr std::size_t kMaxPendingPumps = 1000;
 // Connections beyond this many (clients, pumps and admin together) are
 // closed at once, so a flood of connections cannot exhaust threads.
@@ -71,6 +76,10 @@ bool Server::start(int port, int adminPort, std::string* error) {
 
 void Server::stop() {
   stopping_ = true;
+  {
+    std::lock_guard<std::mutex> lock(holdMutex_);
+  }
+  holdWake_.notify_all();
   if (clientAcceptor_.joinable()) clientAcceptor_.join();
   if (adminAcceptor_.joinable()) adminAcceptor_.join();
   closeSocket(listenFd_);
@@ -140,6 +149,7 @@ void Server::serveClient(Connection* conn) {
     std::string payload;
     if (readFrame(conn->fd, &payload, -1, kMaxMessageBytes) != ReadStatus::kOk) break;
     Json::Value response(Json::objectValue);
+    std::string call;  // set when the engine carried out a call
     try {
       Json::Value request;
       std::string error;
@@ -148,15 +158,16 @@ void Server::serveClient(Connection* conn) {
         response["result"] = mt::RET_ERROR;
         response["error"] = "malformed request";
       } else {
-        std::string call = request["call"].asString();
+        std::string name = request["call"].asString();
         Json::Value args = request.isMember("args") ? request["args"]
                                                     : Json::Value(Json::objectValue);
-        if (call == "PumpAttach") {
+        if (name == "PumpAttach") {
           handedOver = attachPump(conn, request);
           if (handedOver) break;
           response["result"] = mt::RET_INVALID_DATA;
           response["error"] = "unknown pumping token";
         } else {
+          call = name;
           response = engine_.clientCall(&session, call, args);
           if (call == "PumpingSwitchEx" && response["result"].asInt() == mt::RET_OK) {
             std::string token = newToken();
@@ -169,6 +180,7 @@ void Server::serveClient(Connection* conn) {
         response["id"] = request.isMember("id") ? request["id"] : Json::Value();
       }
     } catch (const std::exception& e) {
+      call.clear();
       response = Json::Value(Json::objectValue);
       response["result"] = mt::RET_ERROR;
       response["error"] = std::string("bad request: ") + e.what();
@@ -177,9 +189,7 @@ void Server::serveClient(Connection* conn) {
       std::lock_guard<std::mutex> lock(mutex_);
       conn->login = session.login;
     }
-    if (!sendAll(conn->fd, makeFrame(compactJsonText(response)), kReplyTimeoutMs)) {
-      break;
-    }
+    if (!answer(conn, session.id, call, makeFrame(compactJsonText(response)))) break;
   }
   if (!handedOver) hub_.dropSession(session.id);
   std::lock_guard<std::mutex> lock(mutex_);
@@ -189,6 +199,75 @@ void Server::serveClient(Connection* conn) {
     conn->fd = -1;
   }
   conn->done = true;
+}
+
+bool Server::answer(Connection* conn, int session, const std::string& call,
+                    const std::string& frame) {
+  using State = HeldAnswer::State;
+  std::unique_lock<std::mutex> lock(holdMutex_);
+  auto count = call.empty() ? holdCounts_.end() : holdCounts_.find(call);
+  if (count == holdCounts_.end()) {
+    lock.unlock();
+    return sendAll(conn->fd, frame, kReplyTimeoutMs);
+  }
+  if (--count->second <= 0) holdCounts_.erase(count);
+  HeldAnswer held;
+  held.session = session;
+  held.call = call;
+  held.fd = conn->fd;
+  held.frame = frame;
+  held_.push_back(&held);
+  for (;;) {
+    if (holdWake_.wait_for(lock, kHeldPoll,
+                           [&] { return held.state != State::kHeld || stopping_; })) {
+      break;
+    }
+    lock.unlock();
+    bool gone = peerGone(held.fd);
+    lock.lock();
+    if (gone) break;
+  }
+  if (held.state == State::kHeld) {
+    held_.remove(&held);
+    return false;
+  }
+  // "release" owns the frame until it has been written.
+  holdWake_.wait(lock, [&] { return held.state != State::kSending; });
+  return held.state == State::kSent;
+}
+
+int Server::releaseHeld() {
+  using State = HeldAnswer::State;
+  std::vector<HeldAnswer*> taken;
+  {
+    std::lock_guard<std::mutex> lock(holdMutex_);
+    for (HeldAnswer* held : held_) {
+      held->state = State::kSending;
+      taken.push_back(held);
+    }
+    held_.clear();
+  }
+  for (HeldAnswer* held : taken) {
+    bool sent = sendAll(held->fd, held->frame, kReplyTimeoutMs);
+    {
+      std::lock_guard<std::mutex> lock(holdMutex_);
+      held->state = sent ? State::kSent : State::kFailed;  // may be gone after this
+    }
+    holdWake_.notify_all();
+  }
+  return static_cast<int>(taken.size());
+}
+
+Json::Value Server::heldList() {
+  std::lock_guard<std::mutex> lock(holdMutex_);
+  Json::Value list(Json::arrayValue);
+  for (const HeldAnswer* held : held_) {
+    Json::Value v(Json::objectValue);
+    v["session"] = held->session;
+    v["call"] = held->call;
+    list.append(v);
+  }
+  return list;
 }
 
 bool Server::attachPump(Connection* conn, const Json::Value& request) {
@@ -376,6 +455,30 @@ Json::Value Server::admin(const Json::Value& request) {
       list.append(v);
     }
     out["clients"] = list;
+  } else if (cmd == "hold") {
+    std::string call;
+    int count = 1;
+    if (!readString(request, "call", &call, &error)) return adminError(error);
+    if (request.isMember("count") && !readInt(request, "count", &count, &error)) {
+      return adminError(error);
+    }
+    if (call.empty() || count < 1 || count > kMaxHoldCount) {
+      return adminError("'call' must be a call name and 'count' from 1 to " +
+                        std::to_string(kMaxHoldCount));
+    }
+    std::lock_guard<std::mutex> lock(holdMutex_);
+    holdCounts_[call] = count;
+  } else if (cmd == "unhold") {
+    std::lock_guard<std::mutex> lock(holdMutex_);
+    holdCounts_.clear();
+  } else if (cmd == "held") {
+    out["held"] = heldList();
+  } else if (cmd == "release") {
+    out["released"] = releaseHeld();
+  } else if (cmd == "hold_events") {
+    bool on = false;
+    if (!readBool(request, "on", &on, &error)) return adminError(error);
+    hub_.holdEvents(on);
   } else if (cmd == "ping") {
   } else {
     return adminError("unknown cmd '" + cmd + "'");

@@ -13,6 +13,7 @@
 #include <json/json.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <list>
 #include <map>
 #include <memory>
@@ -59,12 +60,30 @@ class Server {
     int session = 0;
     int flags = 0;
   };
+  // An answer kept back by the "hold" admin command. It lives on the stack
+  // of the serving thread, which waits until "release" has sent it (or the
+  // client or the server goes away).
+  struct HeldAnswer {
+    enum class State { kHeld, kSending, kSent, kFailed };
+    int session = 0;
+    std::string call;
+    int fd = -1;
+    std::string frame;
+    State state = State::kHeld;
+  };
 
   void acceptLoop(int listenFd, bool adminChannel);
   void serveClient(Connection* conn);
   void serveAdmin(Connection* conn);
   // Returns true when the connection was handed to the pump hub.
   bool attachPump(Connection* conn, const Json::Value& request);
+  // Sends the answer frame of call, or holds it when a hold of call is
+  // pending. False when the answer did not reach the client.
+  bool answer(Connection* conn, int session, const std::string& call,
+              const std::string& frame);
+  // Sends every held answer, oldest first; returns how many there were.
+  int releaseHeld();
+  Json::Value heldList();
   void reap();
   void dropClients();
 
@@ -82,6 +101,10 @@ class Server {
   std::list<std::unique_ptr<Connection>> connections_;
   std::map<std::string, PendingPump> pendingPumps_;
   int nextSession_ = 1;
+  std::mutex holdMutex_;  // guards the members below
+  std::condition_variable holdWake_;
+  std::map<std::string, int> holdCounts_;  // call name → answers still to hold
+  std::list<HeldAnswer*> held_;            // oldest first
 };
 
 }  // namespace sim

@@ -2,8 +2,10 @@
 channel, hostile input."""
 import json
 import os
+import select
 import socket
 import struct
+import time
 
 from fixtures.sim import MANAGER_LOGIN, MANAGER_PASSWORD, default_state
 
@@ -29,8 +31,12 @@ def _read_frame(conn):
     return json.loads(body)
 
 
-def _client_call(conn, call, args, ident=1):
+def _send(conn, call, args, ident=1):
     conn.sendall(_frame(json.dumps({"id": ident, "call": call, "args": args}).encode()))
+
+
+def _client_call(conn, call, args, ident=1):
+    _send(conn, call, args, ident)
     return _read_frame(conn)
 
 
@@ -174,3 +180,73 @@ def test_calls_log_scripts_and_refuse(sim):
 
 def test_sigterm_ends_cleanly(sim):
     assert sim.stop() == 0
+
+
+def _wait_for(probe):
+    deadline = time.monotonic() + 5
+    while not probe():
+        assert time.monotonic() < deadline, "timed out"
+        time.sleep(0.05)
+
+
+def _silent(conn):
+    return not select.select([conn], [], [], 0.3)[0]
+
+
+def _manager(sim, pump=False):
+    conn = socket.create_connection(("127.0.0.1", sim.port), 5)
+    conn.settimeout(5)
+    assert _client_call(conn, "Login", {"login": MANAGER_LOGIN,
+                                        "password": MANAGER_PASSWORD})["result"] == 0
+    if not pump:
+        return conn
+    token = _client_call(conn, "PumpingSwitchEx", {"flags": 11})["token"]
+    events = socket.create_connection(("127.0.0.1", sim.port), 5)
+    assert _client_call(events, "PumpAttach", {"token": token})["result"] == 0
+    return conn, events
+
+
+def _held_deposit(sim, conn, amount):
+    sim.hold("TradeTransaction")
+    _send(conn, "TradeTransaction", {"info": {"type": 83, "cmd": 6, "orderby": 1001,
+                                              "price": amount}}, ident=7)
+    _wait_for(sim.held)
+
+
+def test_held_answers_are_carried_out_then_released_or_dropped(sim):
+    with _manager(sim) as conn, _manager(sim) as other:
+        _held_deposit(sim, conn, 100.0)
+        assert [h["call"] for h in sim.held()] == ["TradeTransaction"]
+        assert sim.user(1001)["balance"] == 10100.0
+        assert _silent(conn)
+        assert _client_call(other, "UserRecordGet", {"login": 1001})["result"] == 0
+        assert sim.release() == 1 and _read_frame(conn)["id"] == 7 and sim.held() == []
+        sim.hold("UserRecordGet", count=5)
+        sim.unhold()
+        assert _client_call(other, "UserRecordGet", {"login": 1001})["result"] == 0
+        _held_deposit(sim, other, 10.0)
+    _wait_for(lambda: sim.held() == [] and sim.clients() == [])
+    with _manager(sim) as conn:
+        _held_deposit(sim, conn, 1.0)
+        started = time.monotonic()
+        assert sim.stop() == 0 and time.monotonic() - started < 3
+        assert _read_frame(conn) is None
+    sim.start()
+    assert sim.user(1001)["balance"] == 10111.0
+
+
+def test_held_events_wait_for_their_subscriber_and_die_with_it(sim):
+    conn, pump = _manager(sim, pump=True)
+    sim.hold_events(True)
+    first = sim.balance(1001, 6, 1.0)["order"]
+    assert _silent(pump)
+    sim.hold_events(False)
+    assert [_read_frame(pump)["data"].get("order") for _ in range(2)] == [first, None]
+    sim.hold_events(True)
+    sim.balance(1001, 6, 2.0)
+    conn.close(), pump.close()
+    conn, pump = _manager(sim, pump=True)
+    second = sim.balance(1001, 6, 3.0)["order"]
+    assert _silent(pump)
+    sim.hold_events(False)
+    assert _read_frame(pump)["data"]["order"] == second

@@ -1,0 +1,183 @@
+"""Money end to end: deposits, withdrawals, credit, trade imports and
+closing an account, each checked against the simulated server's own
+balances, credit, open trades and history."""
+import json
+import os
+import time
+
+import pytest
+
+from fixtures.sim import default_state
+
+CANCEL_ROUTE = "trade cancellation credit"  # tools/make_config.py's value
+
+
+def recent_state():
+    """The demo state with its deposits dated now, so that the server's
+    recent history of each account is not empty."""
+    state = default_state()
+    now = int(time.time())
+    for t in state["history"]:
+        t["open_time"] = t["close_time"] = t["timestamp"] = now
+    return state
+
+
+@pytest.fixture
+def money_sim(sim_factory):
+    return sim_factory(recent_state())
+
+
+def movement(serial, login, amount, comment, kind=1, **kw):
+    r = {"serial": serial, "login": login, "amount": amount, "type": kind,
+         "comment": comment, "routeType": "crm", "margin": 0, "creditLimit": 0}
+    r.update(kw)
+    return r
+
+
+def ask(svc, key, payload):
+    return json.loads(svc.request(key, payload))
+
+
+def transactions(sim):
+    return sum(1 for c in sim.calls() if c["call"] == "TradeTransaction")
+
+
+def test_movements_happen_once_even_without_the_store_and_follow_the_amount_rules(
+        service_factory, money_sim):
+    sim = money_sim
+    svc = service_factory(sim).start()
+    dep = movement("d-1", 1001, 250.5, "crm-dep-1")
+    first = ask(svc, "tradeTransInfo", dep)
+    assert first["code"] == 200 and first["data"]["order"] > 0
+    again = ask(svc, "tradeTransInfo", dep)
+    assert again["code"] == 200 and again["data"]["order"] == first["data"]["order"]
+    assert sim.user(1001)["balance"] == 10250.5
+
+    # Account 1002: balance 5000, no credit.
+    before = transactions(sim)
+    nothing = ask(svc, "tradeTransInfo", movement("r-1", 1002, -10, "rm-none", kind=2))
+    assert nothing["code"] == 200 and transactions(sim) == before
+    grant = ask(svc, "tradeTransInfo", movement("r-2", 1002, 300, "grant", kind=2, creditLimit=200))
+    assert grant["code"] == 200 and grant["data"]["amount"] == 200
+    assert sim.user(1002)["credit"] == 200
+    cancel = ask(svc, "tradeTransInfo", movement("r-3", 1002, 5, "cancel", routeType=CANCEL_ROUTE))
+    assert cancel["code"] == 200 and cancel["data"]["amount"] == -200
+    assert sim.user(1002)["credit"] == 0
+    cut = ask(svc, "tradeTransInfo", movement("r-4", 1002, -99999, "all out",
+                                             routeType="TRADE_TRANS_ACTIVITY_GIVE_INFO"))
+    assert cut["code"] == 200 and cut["data"]["amount"] == -5000
+    assert sim.user(1002)["balance"] == 0
+
+    # Without its store the service finds the deposit in the server's history.
+    assert svc.stop() == 0
+    os.remove(os.path.join(svc.workdir, "financeBalanceHistory"))
+    svc.start()
+    third = ask(svc, "tradeTransInfo", dep)
+    assert third["code"] == 200 and third["data"]["order"] == first["data"]["order"]
+    assert sim.user(1001)["balance"] == 10250.5
+
+
+def test_trade_import_opens_one_trade_with_shifted_times(service_factory, money_sim):
+    sim = money_sim
+    svc = service_factory(sim, overrides={"timeZone": 2}).start()
+    req = {"serial": "imp-1", "routeType": "crm", "order": 0, "login": 1001,
+           "symbol": "EURUSD", "cmd": 0, "volume": 100, "openTime": 1700000000123,
+           "openPrice": 1.1, "sl": 0, "tp": 0, "closeTime": 1700003600000,
+           "commission": -7, "closePrice": 1.2, "profit": 1000, "comment": "imported buy",
+           "taxes": -1, "storage": -2, "newOrder": 0}
+    first = ask(svc, "importTrade", req)
+    assert first["code"] == 200
+    ticket = first["data"]["newOrder"]
+    assert ticket > 0 and first["data"]["openTime"] == 1700000000
+
+    def trades():
+        return [t for t in sim.state()["history"] if t["login"] == 1001 and t["cmd"] == 0]
+
+    [trade] = trades()
+    assert trade["order"] == ticket and trade["state"] == 3
+    assert trade["open_time"] == 1700000000 + 7200
+    assert trade["close_time"] == 1700003600 + 7200
+    assert trade["close_price"] == 1.2 and trade["profit"] == 1000
+    assert trade["comment"] == "imported buy"
+    assert sim.user(1001)["balance"] == 10000 + 1000 - 7 - 1 - 2
+
+    again = ask(svc, "importTrade", req)
+    assert again["code"] == 200 and again["data"]["newOrder"] == ticket
+    assert len(trades()) == 1 and not sim.state()["trades"]
+    assert sim.user(1001)["balance"] == 10990
+
+
+def test_closing_an_account_closes_its_buy_and_deletes_its_order(service_factory, sim_factory):
+    state = recent_state()
+    common = {"login": 1003, "symbol": "EURUSD", "volume": 100, "open_time": 1767225600,
+              "digits": 5, "margin_rate": 1.0}
+    state["trades"] = [dict(common, order=900, cmd=0, open_price=1.09),
+                       dict(common, order=901, cmd=2, open_price=1.05)]
+    state["next_ticket"] = 1000
+    sim = sim_factory(state)
+    svc = service_factory(sim).start()
+    reply = ask(svc, "closeUserTrades", {"login": 1003.7, "serial": "c-1", "routeType": "crm"})
+    assert reply["code"] == 200 and reply["data"]["login"] == 1003
+    assert not sim.state()["trades"]
+    [closed] = [t for t in sim.state()["history"] if t["order"] == 900]
+    assert closed["comment"] == "stopout" and closed["close_price"] == 1.1
+    assert all(t["order"] != 901 for t in sim.state()["history"])
+
+    before = transactions(sim)
+    assert ask(svc, "closeUserTrades", {"login": 1003, "serial": "c-1"})["code"] == 200
+    assert transactions(sim) == before
+
+
+def wait_until(predicate, timeout, what):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.1)
+    raise AssertionError("no %s within %ss" % (what, timeout))
+
+
+def stored(svc, comment):
+    try:
+        with open(os.path.join(svc.workdir, "financeBalanceHistory")) as f:
+            text = f.read()
+    except FileNotFoundError:
+        return None
+    return next((r for r in json.loads(text or "[]") if r["comment"] == comment), None)
+
+
+@pytest.mark.parametrize("events", ["events-held", "events-delivered"])
+@pytest.mark.parametrize("kind", [1, 2], ids=["deposit", "credit"])
+def test_killed_after_the_server_moved_the_money_the_redelivery_answers_its_ticket(
+        service_factory, money_sim, kind, events):
+    """The service dies after the server carried the movement out and before
+    the service heard of it. With the pumped events held back the server's
+    history decides; with them delivered, the pumped mark does."""
+    sim = money_sim
+    field = "balance" if kind == 1 else "credit"
+    start = sim.user(1001)[field]
+    svc = service_factory(sim).start()
+    comment = "crash-%s-%d" % (events, kind)
+    sim.hold("TradeTransaction")
+    sim.hold_events(events == "events-held")
+    svc.send("tradeTransInfo", movement("k-1", 1001, 75, comment, kind=kind))
+    wait_until(sim.held, 60, "held TradeTransaction")
+    [moved] = [t for t in sim.state()["history"] if t["comment"] == comment]
+    if events == "events-delivered":
+        wait_until(lambda: (stored(svc, comment) or {}).get("isHandle") == 1, 20, "pumped mark")
+    else:
+        assert stored(svc, comment)["isHandle"] == 0
+    svc.process.kill()
+    svc.stop()
+    sim.hold_events(False)
+    sim.release()  # the answer's client is gone: nothing reaches anyone
+
+    svc.start()
+    reply = json.loads(svc.reply("tradeTransInfo", timeout=60))
+    assert reply["code"] == 200 and reply["data"]["order"] == moved["order"]
+    assert sim.user(1001)[field] == start + 75
+    assert [t["order"] for t in sim.state()["history"] if t["comment"] == comment] == \
+        [moved["order"]]
+    assert stored(svc, comment)["order"] == moved["order"]
+    assert svc.reply("tradeTransInfo", timeout=1) is None
