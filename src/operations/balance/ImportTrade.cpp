@@ -8,6 +8,7 @@
 #include "operations/TradeComment.h"
 #include "operations/balance/BalanceHistoryCheck.h"
 #include "operations/balance/ImportTradeEntity.h"
+#include "operations/balance/MovementInfo.h"
 #include "server/FieldText.h"
 #include "server/ManagerResults.h"
 #include "util/Pause.h"
@@ -22,7 +23,6 @@ constexpr int kNewFetchPauseMs = 50;
 constexpr int kClosePauseMs = 50;
 constexpr int kBalanceFixCalls = 4;
 constexpr int kBalanceFixPauseMs = 50;
-constexpr mt::ServerTimeT kCreditLifetimeSeconds = 315360000;
 
 bool isMovement(int cmd) { return cmd == mt::OP_BALANCE || cmd == mt::OP_CREDIT; }
 
@@ -149,12 +149,7 @@ int importMovement(OperationContext& ctx, Import& import) {
     r.order = record.order;
     return codes::kSuccess;
   }
-  import.info.type = mt::TT_BR_BALANCE;
-  import.info.cmd = r.cmd;
-  import.info.orderby = r.login;
-  import.info.price = r.openPrice;
-  mt::setFieldTerminated(import.info.comment, import.serial);
-  if (r.cmd == mt::OP_CREDIT) import.info.expiration = ctx.serverTime() + kCreditLifetimeSeconds;
+  import.info = movementInfo(ctx, r.cmd, r.login, r.openPrice, import.serial);
   return openAndRewrite(ctx, import, [&](int ticket) {
     record.isHandle = 1;
     record.order = ticket;

@@ -8,6 +8,7 @@
 #include "operations/OperationRunner.h"
 #include "operations/TradeComment.h"
 #include "operations/balance/BalanceHistoryCheck.h"
+#include "operations/balance/MovementInfo.h"
 #include "server/FieldText.h"
 #include "server/ManagerResults.h"
 #include "util/Console.h"
@@ -23,8 +24,6 @@ constexpr int kAccountReadRetries = 50;
 constexpr int kAccountReadPauseMs = 100;
 constexpr int kProfitReadCalls = 10;
 constexpr int kProfitReadPauseMs = 100;
-// A credit expires after 3650 days.
-constexpr mt::ServerTimeT kCreditLifetimeSeconds = 315360000;
 constexpr const char* kActivityRoute = "TRADE_TRANS_ACTIVITY_GIVE_INFO";
 constexpr const char* kNoInterfaceLine = "FinanceBalance manager is null\n";
 
@@ -70,18 +69,6 @@ int withdrawalCheck(const FinanceBalanceEntity& request, const mt::UserRecord& u
   const double left = profit < 0 ? user.balance + profit + amount - request.margin
                                  : user.balance + amount - request.margin;
   return left < -kTolerance ? codes::kBelowMargin : 0;
-}
-
-mt::TradeTransInfo movementInfo(OperationContext& ctx, int cmd, int login, double amount,
-                                const std::string& comment) {
-  mt::TradeTransInfo info{};
-  info.type = mt::TT_BR_BALANCE;
-  info.cmd = cmd;
-  info.orderby = login;
-  info.price = amount;
-  mt::setFieldTerminated(info.comment, comment);
-  if (cmd == mt::OP_CREDIT) info.expiration = ctx.serverTime() + kCreditLifetimeSeconds;
-  return info;
 }
 
 // The first stage: the account, then the movement and its working amount.
