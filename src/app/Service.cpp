@@ -32,13 +32,13 @@ Service::Service()
     : normal_(server::kManagerLibraryPath),
       pumping_(server::kManagerLibraryPath),
       reconnection_(server::ManagerLinks{&normal_, &pumping_}, &operations::pumpEvent),
-      context_{normal_, pumping_, balances_, users_, imports_, config::current()} {}
+      context_{normal_, pumping_, balances_, users_, imports_, mails_, config::current()} {}
 
 int Service::run() {
   std::thread(&Service::signalLoop, this).detach();
 
   bool started = config::loadConfig() >= 0 && store::loadFinanceBalanceHistory(balances_) >= 0 &&
-                 users_.load() >= 0 && imports_.load() >= 0 && init() > 0;
+                 users_.load() >= 0 && imports_.load() >= 0 && mails_.load() >= 0 && init() > 0;
   if (!started) {
     startFailed_ = true;
     pauseConsole();

@@ -57,6 +57,7 @@ class Service {
   server::ManagerLink pumping_;
   store::FinanceBalanceStore balances_;
   store::FinanceBalanceStore imports_{store::kTradeImportHistoryFile};
+  store::FinanceBalanceStore mails_{store::kEmailSendHistoryFile};
   store::UserInfoStore users_;
   server::ReconnectionThread reconnection_;
   operations::OperationContext context_;

@@ -9,6 +9,9 @@ constexpr int kSuccess = 200;
 // A manager link without interface, or a failed rights check; also the
 // answer of a route whose operation is not built yet.
 constexpr int kNoInterface = -1;
+// A request the operation cannot carry out as asked (a password type it
+// does not know); nothing is called.
+constexpr int kNotCarriedOut = -1;
 // Account creation: the login is known with another identity.
 constexpr int kOtherIdentity = -2;
 // Balance withdrawal: it would leave less than the request's margin.

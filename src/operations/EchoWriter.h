@@ -26,6 +26,7 @@ class EchoWriter {
   void routeType(const std::string* value);
   // The reader's conversions of these kinds are its own; the reply carries
   // the value as read.
+  void convertedText(const char* key, const std::string* value) { text(key, value); }
   void truncatedInt32(const char* key, const int* value) { int32(key, value); }
   void millisAsSeconds(const char* key, const int* value) { int32(key, value); }
   void routedReal(const char* key, const double* value) { real(key, value); }

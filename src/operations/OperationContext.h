@@ -65,6 +65,8 @@ struct OperationContext {
   // The trade imports carried out, by serial and login (kept apart from the
   // balance history, which holds money movements only).
   store::FinanceBalanceStore& imports;
+  // The internal mails sent, by serial.
+  store::FinanceBalanceStore& mails;
   const config::ConfigRecord& config;
 
   // True while both links hold an interface.

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "util/TextConvert.h"
+
 namespace operations {
 
 void RequestReader::text(const char* key, std::string* out) {
@@ -24,6 +26,10 @@ void RequestReader::real(const char* key, double* out) {
 void RequestReader::routeType(std::string* out) {
   const Json::Value& v = value("routeType");
   *out = v.isNull() ? std::string() : v.asString();
+}
+
+void RequestReader::convertedText(const char* key, std::string* out) {
+  *out = util::toServerText(value(key).asString());
 }
 
 void RequestReader::truncatedInt32(const char* key, int* out) {

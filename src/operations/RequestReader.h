@@ -50,6 +50,9 @@ class RequestReader {
   void real(const char* key, double* out);
   // "routeType" with asString(), only when present and not null; else "".
   void routeType(std::string* out);
+  // asString() converted to the server's single-byte text
+  // (util::toServerText); the record keeps only the converted text.
+  void convertedText(const char* key, std::string* out);
   // asDouble() cut toward zero (an account or ticket sent as a real
   // number); a value outside the int range, or not finite, throws.
   void truncatedInt32(const char* key, int* out);

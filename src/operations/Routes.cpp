@@ -4,7 +4,10 @@
 
 #include "messaging/ReplyCodes.h"
 #include "operations/OperationRunner.h"
+#include "operations/accounts/EmailSend.h"
+#include "operations/accounts/PasswordAndLeverage.h"
 #include "operations/accounts/UserRecordCreate.h"
+#include "operations/accounts/UserRecordUpdate.h"
 #include "operations/balance/CloseUserTrades.h"
 #include "operations/balance/ImportTrade.h"
 #include "operations/balance/TradeTransInfo.h"
@@ -41,11 +44,11 @@ const std::array<Route, config::kQueueCount>& routeTable() {
   using namespace config;
   static const std::array<Route, kQueueCount> table = {{
       route(kUserRecordCreate, &userRecordCreate),
-      route(kUserRecordUpdate, &notBuiltYet),
-      route(kUserRecordPasswordUpdate, &notBuiltYet),
+      route(kUserRecordUpdate, &userRecordUpdate),
+      route(kUserRecordPasswordUpdate, &userRecordPasswordUpdate),
       route(kTradeTransInfo, &tradeTransInfo),
-      route(kUserLeverageUpdate, &notBuiltYet),
-      route(kEmailSend, &notBuiltYet),
+      route(kUserLeverageUpdate, &userLeverageUpdate),
+      route(kEmailSend, &emailSend),
       route(kGroupLeverage, &notBuiltYet),
       route(kUpdateSymbol, &notBuiltYet),
       route(kCloseUserTrades, &closeUserTrades),

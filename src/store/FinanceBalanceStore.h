@@ -21,6 +21,9 @@ constexpr const char* kFinanceBalanceHistoryFile = "financeBalanceHistory";
 // The same kind of store, on its own file, remembers the trade imports: a
 // record per import (serial as comment, login, the trade's ticket).
 constexpr const char* kTradeImportHistoryFile = "tradeImportHistory";
+// And the internal mails sent: a record per mail (serial as comment, login
+// 0, isHandle 1 once sent).
+constexpr const char* kEmailSendHistoryFile = "emailSendHistory";
 
 class FinanceBalanceStore {
  public:

@@ -44,7 +44,8 @@ struct PlaceholderContext {
   server::ManagerLink pumping{static_cast<mt::CManagerInterface*>(nullptr)};
   store::FinanceBalanceStore balances{"unused-financeBalanceHistory"};
   store::UserInfoStore users{"unused-userInfo"};
-  operations::OperationContext ctx{normal, pumping, balances, users, balances, config::current()};
+  operations::OperationContext ctx{normal, pumping, balances, users, balances, balances,
+                                   config::current()};
 };
 
 std::string echoText(int queue, const Json::Value& request) {

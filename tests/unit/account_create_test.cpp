@@ -432,7 +432,7 @@ TEST(AccountCreateWithoutInterface, AnswersMinusOneWithoutServerCall) {
     config::ConfigRecord config;
     operations::OperationContext ctx{normalMissing ? missing : present,
                                      normalMissing ? present : missing,
-                                     balances, users, balances, config};
+                                     balances, users, balances, balances, config};
     Recorder reply;
     EXPECT_EQ(operations::userRecordCreate(ctx, fullRequest(), reply), -1);
     ASSERT_EQ(reply.sent.size(), 1u);

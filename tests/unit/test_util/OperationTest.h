@@ -52,8 +52,9 @@ class OperationTest : public ::testing::Test {
   store::FinanceBalanceStore balances{dir.file("financeBalanceHistory")};
   store::UserInfoStore users{dir.file("userInfo")};
   store::FinanceBalanceStore imports{dir.file("tradeImportHistory")};
+  store::FinanceBalanceStore mails{dir.file("emailSendHistory")};
   config::ConfigRecord config;
-  operations::OperationContext ctx{normal, pumping, balances, users, imports, config};
+  operations::OperationContext ctx{normal, pumping, balances, users, imports, mails, config};
   ReplyRecorder reply;
   std::vector<int> pauses;
 

@@ -1,0 +1,28 @@
+// The request record of a leverage change.
+#ifndef MT4BRIDGE_OPERATIONS_ACCOUNTS_USER_LEVERAGE_UPDATE_ENTITY_H_
+#define MT4BRIDGE_OPERATIONS_ACCOUNTS_USER_LEVERAGE_UPDATE_ENTITY_H_
+
+#include <cstdint>
+#include <string>
+
+namespace operations {
+
+struct UserLeverageUpdateEntity {
+  std::int64_t login = 0;
+  int leverage = 0;
+  std::string serial;
+  std::string routeType;
+
+  // The request keys, read by RequestReader and echoed by EchoWriter.
+  template <typename Fields>
+  void fields(Fields& f) {
+    f.int64("login", &login);
+    f.int32("leverage", &leverage);
+    f.text("serial", &serial);
+    f.routeType(&routeType);
+  }
+};
+
+}  // namespace operations
+
+#endif  // MT4BRIDGE_OPERATIONS_ACCOUNTS_USER_LEVERAGE_UPDATE_ENTITY_H_

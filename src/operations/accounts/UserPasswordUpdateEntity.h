@@ -1,0 +1,33 @@
+// The request record of a password change.
+#ifndef MT4BRIDGE_OPERATIONS_ACCOUNTS_USER_PASSWORD_UPDATE_ENTITY_H_
+#define MT4BRIDGE_OPERATIONS_ACCOUNTS_USER_PASSWORD_UPDATE_ENTITY_H_
+
+#include <cstdint>
+#include <string>
+
+namespace operations {
+
+// Passwords are the request's UTF-8 bytes, given to the server as they are.
+struct UserPasswordUpdateEntity {
+  std::string serial;
+  std::int64_t login = 0;
+  std::string masterPass;  // the current master password (types 1 and 3)
+  std::string newPass;
+  int type = 0;            // 1 master (checked), 2 master, 3 investor (checked)
+  std::string routeType;
+
+  // The request keys, read by RequestReader and echoed by EchoWriter.
+  template <typename Fields>
+  void fields(Fields& f) {
+    f.text("serial", &serial);
+    f.int64("login", &login);
+    f.text("masterPass", &masterPass);
+    f.text("newPass", &newPass);
+    f.int32("type", &type);
+    f.routeType(&routeType);
+  }
+};
+
+}  // namespace operations
+
+#endif  // MT4BRIDGE_OPERATIONS_ACCOUNTS_USER_PASSWORD_UPDATE_ENTITY_H_

@@ -1,0 +1,130 @@
+// Account update, password and leverage changes and internal mail against
+// the fake managers: which fields each mode writes, which results count,
+// and requests run twice.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "operations/accounts/EmailSend.h"
+#include "operations/accounts/PasswordAndLeverage.h"
+#include "operations/accounts/UserRecordUpdate.h"
+#include "server/FieldText.h"
+#include "test_util/OperationTest.h"
+
+namespace {
+
+constexpr int kLogin = 42;
+
+class AccountChange : public test_util::OperationTest {
+ protected:
+  AccountChange() {
+    mt::UserRecord user{};
+    user.login = kLogin;
+    mt::setField(user.group, "demo");
+    mt::setField(user.name, "Old Name");
+    mt::setField(user.comment, "old comment");
+    mt::setField(user.email, "old@example.com");
+    user.leverage = 100;
+    user.balance = 77;
+    pumpFake.addUser(user);
+  }
+  int run(operations::OperationFn op, const std::string& fields) {
+    Json::Value request;
+    const std::string serial = fields.find("\"serial\"") == std::string::npos ? "\"serial\":\"s1\"," : "";
+    EXPECT_TRUE(util::parseJson("{" + serial + "\"login\":42," + fields + "}", &request));
+    return op(ctx, request, reply);
+  }
+  mt::UserRecord written() const { return normalFake.lastUserRecord(); }
+};
+
+TEST_F(AccountChange, EachUpdateModeWritesExactlyItsFields) {
+  const std::string personal =
+      R"("name":"New Name","group":"vip","email":"new@example.com","leverage":200,)"
+      R"("addressLine":"1 Long Street","updatePassword":1,"valid":1,"agent":7,)";
+  // Flags only.
+  EXPECT_EQ(200, run(&operations::userRecordUpdate,
+                     personal + R"("routeType":"USER_ENABLE_READ_ONLY_UPDATE")"));
+  EXPECT_EQ("Old Name", mt::fieldText(written().name));
+  EXPECT_EQ(100, written().leverage);
+  EXPECT_EQ(0, written().enable_read_only);
+  EXPECT_EQ(1, written().enable_change_password);
+  // Restricted data: address, leverage, flags.
+  EXPECT_EQ(200, run(&operations::userRecordUpdate, personal + R"("groupType":9)"));
+  EXPECT_EQ("demo", mt::fieldText(written().group));
+  EXPECT_EQ("1 Long Street", mt::fieldText(written().address));
+  EXPECT_EQ(200, written().leverage);
+  // Full data; "-1" keeps the comment, every text is cut to its field.
+  EXPECT_EQ(200, run(&operations::userRecordUpdate,
+                     personal + R"("comment":"-1","country":")" + std::string(40, 'C') + "\""));
+  EXPECT_EQ("vip", mt::fieldText(written().group));
+  EXPECT_EQ("New Name", mt::fieldText(written().name));
+  EXPECT_EQ("old comment", mt::fieldText(written().comment));
+  EXPECT_EQ(std::string(32, 'C'), mt::fieldText(written().country));
+  EXPECT_EQ(7, written().agent_account);
+  EXPECT_EQ(77, written().balance);  // as fetched
+  EXPECT_EQ(200, run(&operations::userRecordUpdate, R"("comment":"")"));
+  EXPECT_EQ("", mt::fieldText(written().comment));
+  EXPECT_EQ(1, written().enable_read_only);
+  EXPECT_EQ(0, written().leverage);
+
+  // Only 0 counts as stored; a failed read writes nothing.
+  normalFake.script("UserRecordUpdate", {1});
+  EXPECT_EQ(-1, run(&operations::userRecordUpdate, "\"groupType\":2"));
+  pumpFake.script("UserRecordGet", {1, 6});
+  EXPECT_EQ(200, run(&operations::userRecordUpdate, "\"groupType\":2"));
+  const int updates = normalFake.count("UserRecordUpdate");
+  EXPECT_EQ(-6, run(&operations::userRecordUpdate, "\"groupType\":2"));
+  EXPECT_EQ(updates, normalFake.count("UserRecordUpdate"));
+}
+
+TEST_F(AccountChange, PasswordTypesCheckFirstOrNotAndUnknownTypesCallNothing) {
+  const std::string pass = R"("masterPass":"Old1","newPass":"New1",)";
+  EXPECT_EQ(200, run(&operations::userRecordPasswordUpdate, pass + "\"type\":2"));
+  EXPECT_EQ(0, normalFake.count("UserPasswordCheck"));
+  EXPECT_EQ((std::vector<std::string>{"42", "New1", "0", "0"}), normalFake.calls().back().args);
+  normalFake.script("UserPasswordCheck", {3});
+  EXPECT_EQ(-3, run(&operations::userRecordPasswordUpdate, pass + "\"type\":3"));
+  EXPECT_EQ(1, normalFake.count("UserPasswordSet"));
+  normalFake.script("UserPasswordCheck", {1});
+  normalFake.script("UserPasswordSet", {1});
+  EXPECT_EQ(200, run(&operations::userRecordPasswordUpdate, pass + "\"type\":3"));
+  EXPECT_EQ("1", normalFake.calls().back().args[2]);  // the investor password
+
+  normalFake.clearCalls();
+  EXPECT_EQ(-1, run(&operations::userRecordPasswordUpdate, pass + "\"type\":4"));
+  EXPECT_EQ(0, managerCalls());
+}
+
+TEST_F(AccountChange, LeverageIsWrittenOnlyWhenItDiffers) {
+  EXPECT_EQ(200, run(&operations::userLeverageUpdate, "\"leverage\":100"));
+  EXPECT_EQ(0, normalFake.count("UserRecordUpdate"));
+  EXPECT_EQ(200, run(&operations::userLeverageUpdate, "\"leverage\":500"));
+  EXPECT_EQ(500, written().leverage);
+  EXPECT_EQ("Old Name", mt::fieldText(written().name));
+  EXPECT_EQ(std::vector<int>({10, 10}), pauses);
+}
+
+TEST_F(AccountChange, MailIsSentOnceFromTheFixedSenderAndAFailedSendIsAFailure) {
+  const std::string mail = R"("logins":[42,43],"subject":")" + std::string(200, 'S') +
+                           R"(","content":"Hello there")";
+  EXPECT_EQ(200, run(&operations::emailSend, mail));
+  const mt::MailBox sent = normalFake.lastMailBox();
+  EXPECT_EQ("Trading Platform", mt::fieldText(sent.from));
+  EXPECT_EQ(std::string(127, 'S'), mt::fieldText(sent.subject));
+  EXPECT_EQ(2, sent.to);
+  EXPECT_EQ(11, sent.bodylen);
+  EXPECT_EQ("Hello there", normalFake.lastMailBody());
+  EXPECT_EQ(std::vector<int>({42, 43}), normalFake.lastMailLogins());
+  // The same request again: not sent again.
+  EXPECT_EQ(200, run(&operations::emailSend, mail));
+  EXPECT_EQ(1, normalFake.count("MailSend"));
+
+  normalFake.script("MailSend", {3});
+  EXPECT_EQ(-3, run(&operations::emailSend, R"("serial":"s2","logins":[])"));
+  EXPECT_TRUE(lastReply()["data"]["logins"].isNull());
+  normalFake.script("ManagerRights", {6});
+  EXPECT_EQ(-1, run(&operations::emailSend, R"("serial":"s2","logins":[42])"));
+  EXPECT_EQ(2, normalFake.count("MailSend"));
+}
+
+}  // namespace
