@@ -134,4 +134,18 @@ TEST_F(Runner, EveryRouteHasAnOperationAndUnbuiltOnesAnswerMinusOne) {
   EXPECT_TRUE(pauses.empty());
 }
 
+TEST_F(Runner, WithoutAnInterfaceEveryRouteAnswersMinusOneAndCallsNothing) {
+  normal.release();
+  normalFake.clearCalls();
+  Json::Value request;
+  ASSERT_TRUE(util::parseJson(
+      R"({"login":42,"serial":"s","type":1,"cmd":6,"openPrice":5,"amount":5,"logins":[42]})",
+      &request));
+  for (const operations::Route& route : operations::routeTable()) {
+    EXPECT_EQ(-1, route.operation(ctx, request, reply)) << route.queue->number;
+  }
+  EXPECT_EQ(reply.sent.size(), operations::routeTable().size());
+  EXPECT_EQ(0, managerCalls());
+}
+
 }  // namespace

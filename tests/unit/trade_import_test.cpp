@@ -6,7 +6,6 @@
 
 #include "operations/balance/CloseUserTrades.h"
 #include "operations/balance/ImportTrade.h"
-#include "operations/balance/TradeTransInfo.h"
 #include "server/FieldText.h"
 #include "test_util/OperationTest.h"
 
@@ -124,20 +123,6 @@ TEST_F(TradeOps, ClosingLiquidatesInOrderAndStopsAtTheFirstFailure) {
 
   pumpFake.setDefault("TradesGetByLogin", 1);
   EXPECT_EQ(-1002, operations::closeUserTrades(ctx, request, reply));
-}
-
-TEST_F(TradeOps, WithoutAnInterfaceEveryMoneyOperationAnswersMinusOneAndCallsNothing) {
-  normal.release();
-  normalFake.clearCalls();
-  Json::Value request;
-  ASSERT_TRUE(util::parseJson(R"({"login":42,"serial":"s","cmd":6,"openPrice":5,"amount":5})",
-                              &request));
-  for (auto op : {&operations::tradeTransInfo, &operations::importTrade,
-                  &operations::closeUserTrades}) {
-    EXPECT_EQ(-1, op(ctx, request, reply));
-  }
-  EXPECT_EQ(3u, reply.sent.size());
-  EXPECT_EQ(0, managerCalls());
 }
 
 }  // namespace
