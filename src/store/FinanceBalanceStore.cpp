@@ -47,12 +47,16 @@ bool FinanceBalanceStore::find(const HistoryKey& key, FinanceBalance* out) const
   return true;
 }
 
-bool FinanceBalanceStore::insertIfAbsent(const HistoryKey& key,
-                                         const FinanceBalance& record,
-                                         FinanceBalance* existing) {
+bool FinanceBalanceStore::insertIfAbsentAndSave(const HistoryKey& key,
+                                                const FinanceBalance& record,
+                                                FinanceBalance* existing) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto result = records_.emplace(key, record);
-  if (!result.second && existing != nullptr) *existing = result.first->second;
+  if (result.second) {
+    saveLocked();
+  } else if (existing != nullptr) {
+    *existing = result.first->second;
+  }
   return result.second;
 }
 

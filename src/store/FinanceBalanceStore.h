@@ -52,10 +52,11 @@ class FinanceBalanceStore {
   bool find(const HistoryKey& key, FinanceBalance* out) const;
 
   // One step under the lock: when key is absent stores a copy of record
-  // under it and returns true; when present copies the stored record into
-  // *existing (when not null) and returns false. No save.
-  bool insertIfAbsent(const HistoryKey& key, const FinanceBalance& record,
-                      FinanceBalance* existing);
+  // under it, saves the file and returns true; when present copies the
+  // stored record into *existing (when not null) and returns false, with
+  // nothing written.
+  bool insertIfAbsentAndSave(const HistoryKey& key, const FinanceBalance& record,
+                             FinanceBalance* existing);
 
   // Stores a copy of record under keyOf(record), replacing any; no save.
   void put(const FinanceBalance& record);

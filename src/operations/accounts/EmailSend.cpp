@@ -45,9 +45,7 @@ int sendMail(OperationContext& ctx, EmailSendEntity& request) {
   store::FinanceBalance mark{request.serial, request.serial, 0, 0, 0, 0};
   const store::HistoryKey key = store::keyOf(mark);
   store::FinanceBalance earlier;
-  if (ctx.mails.insertIfAbsent(key, mark, &earlier)) {
-    ctx.mails.save();
-  } else if (earlier.isHandle == 1) {
+  if (!ctx.mails.insertIfAbsentAndSave(key, mark, &earlier) && earlier.isHandle == 1) {
     return codes::kSuccess;
   }
   const int code = sendOnce(ctx, request);

@@ -61,13 +61,12 @@ int checkFinanceBalanceHistory(server::ManagerLink& normal,
                                const std::function<int()>& reconnectNormal) {
   util::consolePrint("mapFinanceBalanceHistory.find start\n");
   store::FinanceBalance stored;
-  const bool inserted = balances.insertIfAbsent(key, *record, &stored);
+  const bool inserted = balances.insertIfAbsentAndSave(key, *record, &stored);
   util::consolePrint("mapFinanceBalanceHistory.find end\n");
 
   if (inserted) {
     util::consolePrint("ite == mapFinanceBalanceHistory.end()\n");
     util::consolePrint("outFinanceBalanceHistoryFile\n");
-    balances.save();
   } else {
     util::consolePrint("ite != mapFinanceBalanceHistory.end()\n");
     if (stored.isHandle == 1) {

@@ -167,12 +167,11 @@ int importNewTrade(OperationContext& ctx, Import& import) {
   const store::HistoryKey key = store::keyOf(mark);
   store::FinanceBalance earlier;
   int ticket = 0;
-  if (ctx.imports.insertIfAbsent(key, mark, &earlier)) {
-    ctx.imports.save();
-  } else if (earlier.isHandle == 1) {
-    r.newOrder = earlier.order;
-    return codes::kSuccess;
-  } else {
+  if (!ctx.imports.insertIfAbsentAndSave(key, mark, &earlier)) {
+    if (earlier.isHandle == 1) {
+      r.newOrder = earlier.order;
+      return codes::kSuccess;
+    }
     ticket = earlier.order != 0 ? earlier.order : openedBefore(ctx, r.login, import.serial);
   }
 
