@@ -77,6 +77,30 @@ bool argIntList(const Json::Value& args, const char* name, std::vector<int>* v,
 
 bool finitePositive(double x) { return std::isfinite(x) && x > 0; }
 
+// What a trading server accepts of a symbol's settings: a known trade and
+// expiry mode, a finite margin divider that is not negative, and session
+// times within the day.
+bool validSymbolSettings(const mt::ConSymbol& symbol) {
+  auto within = [](int v, int low, int high) { return v >= low && v <= high; };
+  if (!within(symbol.trade, mt::kTradeModeNone, mt::kTradeModeFull) ||
+      !within(symbol.gtc_pendings, mt::kGtcDaily, mt::kGtcDailyNoStops) ||
+      !std::isfinite(symbol.margin_divider) || symbol.margin_divider < 0) {
+    return false;
+  }
+  for (const mt::ConSessions& day : symbol.sessions) {
+    for (const mt::ConSession* list : {day.quote, day.trade}) {
+      for (int i = 0; i < 3; ++i) {
+        const mt::ConSession& s = list[i];
+        if (!within(s.open_hour, 0, 24) || !within(s.close_hour, 0, 24) ||
+            !within(s.open_min, 0, 59) || !within(s.close_min, 0, 59)) {
+          return false;
+        }
+      }
+    }
+  }
+  return true;
+}
+
 double round2(double x) { return std::round(x * 100.0) / 100.0; }
 
 mt::UserRecord withoutPasswords(const mt::UserRecord& user) {
@@ -761,6 +785,10 @@ int Engine::onCfgUpdateGroup(ClientSession*, const Json::Value& args, Json::Valu
 int Engine::onCfgUpdateSymbol(ClientSession*, const Json::Value& args, Json::Value* out) {
   mt::ConSymbol symbol{};
   if (!argRecord(args, "symbol", &symbol, out)) return mt::RET_INVALID_DATA;
+  if (!validSymbolSettings(symbol)) {
+    (*out)["error"] = "trade mode, expiry mode, margin divider or session time out of range";
+    return mt::RET_INVALID_DATA;
+  }
   std::string name = mt::fieldText(symbol.symbol);
   for (mt::ConSymbol& stored : state_.symbols) {
     if (mt::fieldText(stored.symbol) != name) continue;

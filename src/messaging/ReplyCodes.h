@@ -6,8 +6,7 @@
 namespace codes {
 
 constexpr int kSuccess = 200;
-// A manager link without interface, or a failed rights check; also the
-// answer of a route whose operation is not built yet.
+// A manager link without interface, or a failed rights check.
 constexpr int kNoInterface = -1;
 // A request the operation cannot carry out as asked (a password type it
 // does not know); nothing is called.

@@ -7,10 +7,15 @@
 #include <json/json.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace operations {
+
+// The data object of *record, by its field list (defined below).
+template <typename Record>
+Json::Value echoRecord(Record& record);
 
 class EchoWriter {
  public:
@@ -37,9 +42,20 @@ class EchoWriter {
   // A nested object written by its own field list.
   template <typename Record>
   void object(const char* key, Record* value) {
-    EchoWriter nested;
-    value->fields(nested);
-    data_[key] = nested.data();
+    data_[key] = echoRecord(*value);
+  }
+
+  // An array of the items in map order, each written by its field list;
+  // null when the map is empty.
+  template <typename Item>
+  void namedObjects(const char* key, std::map<std::string, Item>* items) {
+    if (items->empty()) {
+      data_[key] = Json::Value(Json::nullValue);
+      return;
+    }
+    Json::Value list(Json::arrayValue);
+    for (auto& entry : *items) list.append(echoRecord(entry.second));
+    data_[key] = list;
   }
 
   // Sets key to value, for fields a record writes by rules of its own.
@@ -52,9 +68,8 @@ class EchoWriter {
   Json::Value data_;
 };
 
-// The data object of *record, by its field list. The record is not changed
-// (the field list is one member template for reading and writing, so it
-// takes the record as non-const).
+// The record is not changed (the field list is one member template for
+// reading and writing, so it takes the record as non-const).
 template <typename Record>
 Json::Value echoRecord(Record& record) {
   EchoWriter writer;

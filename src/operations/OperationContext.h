@@ -51,6 +51,19 @@ CallResult callManager(server::ManagerLink& link, Fn&& fn) {
   return ran ? CallResult(result) : CallResult::noInterface();
 }
 
+// callManager(link, fn) under plan (util::retry), ending early when the
+// link has no interface. Returns the last call's outcome.
+template <typename Fn>
+CallResult retryManager(server::ManagerLink& link, util::RetryPlan plan, Fn&& fn) {
+  CallResult last = CallResult::noInterface();
+  plan.stop = [&last, stop = plan.stop] { return last.missingInterface() || (stop && stop()); };
+  util::retry(plan, [&] {
+    last = callManager(link, fn);
+    return last.result();
+  });
+  return last;
+}
+
 // The reply code for a call: 200 when its result is in success, -1 without
 // interface, -r for any other result r.
 int replyCode(const CallResult& call, const util::ResultSet& success);
@@ -82,6 +95,15 @@ struct OperationContext {
   template <typename Fn>
   CallResult callPumping(Fn&& fn) {
     return callManager(pumping, fn);
+  }
+  // The same under a retry plan (retryManager).
+  template <typename Fn>
+  CallResult retryNormal(const util::RetryPlan& plan, Fn&& fn) {
+    return retryManager(normal, plan, fn);
+  }
+  template <typename Fn>
+  CallResult retryPumping(const util::RetryPlan& plan, Fn&& fn) {
+    return retryManager(pumping, plan, fn);
   }
 
   // ServerTime on the normal manager; 0 without interface.

@@ -1,5 +1,7 @@
 // The one shape of every request operation:
-//   1. the operation's fixed pause (none when 0);
+//   1. the operation's fixed pause (none when 0), then its first step when
+//      it has one that comes before the request is read (only while both
+//      links have an interface);
 //   2. the request record read by its field list (RequestReader.h); a value
 //      JsonCpp cannot convert throws Json::LogicError out of the runner
 //      before any manager call, and no reply is sent;
@@ -41,6 +43,7 @@ namespace operations {
 struct OperationShape {
   int pauseMs = 0;                         // before the request is read
   const char* noInterfaceLine = nullptr;   // console, when a link has none
+  void (*beforeRead)(OperationContext&) = nullptr;  // after the pause
 };
 
 // Runs body(ctx, record) -> int in the shape above and returns the code
@@ -50,6 +53,7 @@ int runOperation(const OperationShape& shape, OperationContext& ctx,
                  const Json::Value& request, messaging::ReplySender& reply,
                  Body&& body) {
   if (shape.pauseMs > 0) util::pauseMs(shape.pauseMs);
+  if (shape.beforeRead != nullptr && ctx.hasInterfaces()) shape.beforeRead(ctx);
   Record record;
   readRecord(request, &record);
   int code = codes::kNoInterface;

@@ -27,6 +27,7 @@
 #include <json/json.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,24 @@ class RequestReader {
   void object(const char* key, Record* out) {
     RequestReader nested(value(key));
     out->fields(nested);
+  }
+
+  // An array of objects, each read by Item's field list and kept under its
+  // item.name(), so a later element replaces an earlier one of the same name
+  // and the map holds each name once, in ascending byte order. A value that
+  // is not an array gives an empty map; an element that is neither an
+  // object nor null throws.
+  template <typename Item>
+  void namedObjects(const char* key, std::map<std::string, Item>* out) {
+    out->clear();
+    const Json::Value& list = value(key);
+    if (!list.isArray()) return;
+    for (const Json::Value& element : list) {
+      Item item;
+      RequestReader nested(element);
+      item.fields(nested);
+      (*out)[item.name()] = item;
+    }
   }
 
   // The raw value under key (null when absent), for records that read a key

@@ -17,16 +17,11 @@ namespace operations {
 
 struct Route {
   const config::QueueInfo* queue;  // keys and labels
-  OperationFn operation;           // notBuiltYet until the operation exists
+  OperationFn operation;
 };
 
 // The routes in queue order (index = queue number - 1).
 const std::array<Route, config::kQueueCount>& routeTable();
-
-// A route whose operation is not built yet: replies -1 with "serial" and
-// "routeType" echoed, without any manager call.
-int notBuiltYet(OperationContext& ctx, const Json::Value& request,
-                messaging::ReplySender& reply);
 
 }  // namespace operations
 

@@ -97,6 +97,11 @@ constexpr int kTradeStateClosed = 3;
 // Group command of UsersGroupOp that sets the listed accounts' leverage.
 constexpr int kGroupCommandLeverage = 3;
 
+// Trade modes of ConSymbol::trade.
+constexpr int kTradeModeNone = 0;
+constexpr int kTradeModeCloseOnly = 1;
+constexpr int kTradeModeFull = 2;
+
 // Gtc modes of ConSymbol::gtc_pendings.
 constexpr int kGtcDaily = 0;
 constexpr int kGtcGoodTillCancel = 1;
@@ -184,7 +189,7 @@ struct ConSymbol {
   char currency[12];
   int type;
   int digits;
-  int trade;            // trade mode: 0 none, 1 close only, 2 full
+  int trade;            // trade mode (kTradeMode...)
   ConSessions sessions[kSymbolSessionDays];
   int swap_enable;
   int swap_type;

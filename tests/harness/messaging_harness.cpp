@@ -8,8 +8,8 @@
 //                                 login raises a conversion error), then echoes;
 //                                 with "failReply": true sends nothing and
 //                                 records its echo as an undelivered reply
-//   symboQuoteDateUpdate (15)     the route table's placeholder for an
-//                                 operation not built yet
+//   symboQuoteDateUpdate (15)     the route table's operation, on a context
+//                                 without manager interfaces
 //   every other route             echoes
 // An echo replies 200 with the request's members, "serial" and "routeType"
 // read as envelope texts, and "queue" = the route's number.
@@ -38,8 +38,8 @@ namespace {
 
 std::array<messaging::AsyncProducer, config::kQueueCount> producers;
 
-// The context of the placeholder route: no manager, stores never saved.
-struct PlaceholderContext {
+// The context of the real route: no manager, stores never saved.
+struct NoManagerContext {
   server::ManagerLink normal{static_cast<mt::CManagerInterface*>(nullptr)};
   server::ManagerLink pumping{static_cast<mt::CManagerInterface*>(nullptr)};
   store::FinanceBalanceStore balances{"unused-financeBalanceHistory"};
@@ -79,8 +79,9 @@ messaging::Operation operationFor(int queue) {
         echo(queue, copy, reply);
       };
     case config::kSymboQuoteDateUpdate: {
-      static PlaceholderContext placeholder;
-      return operations::bindOperation(placeholder.ctx, &operations::notBuiltYet);
+      static NoManagerContext noManager;
+      return operations::bindOperation(noManager.ctx,
+                                       operations::routeTable()[queue - 1].operation);
     }
     default:
       return [queue](const Json::Value& request, messaging::ReplySender& reply) {

@@ -11,6 +11,8 @@
 #include "operations/PumpEvent.h"
 #include "operations/Routes.h"
 #include "operations/accounts/UserRecordCreate.h"
+#include "operations/groups/GroupLeverage.h"
+#include "operations/symbols/SymbolChanges.h"
 #include "server/ManagerResults.h"
 #include "test_util/OperationTest.h"
 
@@ -105,33 +107,17 @@ TEST_F(Runner, PumpingReconnectSwitchesToTheServicesHandler) {
   EXPECT_EQ(pumpFake.pumpHandler(), &operations::pumpEvent);
 }
 
-TEST_F(Runner, EveryRouteHasAnOperationAndUnbuiltOnesAnswerMinusOne) {
+TEST_F(Runner, EveryRouteHasItsOperation) {
   const auto& routes = operations::routeTable();
   for (size_t i = 0; i < routes.size(); ++i) {
     EXPECT_EQ(routes[i].queue->number, static_cast<int>(i) + 1);
     EXPECT_NE(routes[i].operation, nullptr);
   }
   EXPECT_EQ(routes[0].operation, &operations::userRecordCreate);
-
-  auto notBuilt = [&](const char* text) {
-    Json::Value request;
-    ASSERT_TRUE(util::parseJson(text, &request));
-    operations::bindOperation(ctx, routes[config::kSymboQuoteDateUpdate - 1].operation)(request,
-                                                                                        reply);
-  };
-  notBuilt(R"({"serial":17,"routeType":"A","login":1001})");
-  notBuilt(R"({"login":1001,"routeType":null})");
-  notBuilt(R"({"serial":"x\u00e9","routeType":12.5})");
-  ASSERT_EQ(reply.sent.size(), 3u);
-  EXPECT_EQ(reply.sent[0], "{\"code\":-1,\"data\":{\"routeType\":\"A\",\"serial\":\"17\"},\"msg\":\"fail\"}\n");
-  EXPECT_EQ(reply.sent[1], "{\"code\":-1,\"data\":{\"routeType\":\"\",\"serial\":\"\"},\"msg\":\"fail\"}\n");
-  EXPECT_EQ(reply.sent[2],
-            "{\"code\":-1,\"data\":{\"routeType\":\"12.5\",\"serial\":\"x\\u00e9\"},\"msg\":\"fail\"}\n");
-  // An object where text is expected: no reply.
-  EXPECT_THROW(notBuilt(R"({"serial":{"a":1}})"), Json::LogicError);
-  EXPECT_EQ(reply.sent.size(), 3u);
-  EXPECT_EQ(managerCalls(), 0);
-  EXPECT_TRUE(pauses.empty());
+  EXPECT_EQ(routes[config::kGroupLeverage - 1].operation, &operations::groupLeverage);
+  EXPECT_EQ(routes[config::kSymboTraderDateUpdate - 1].operation,
+            &operations::symboTraderDateUpdate);
+  EXPECT_EQ(routes[config::kSymboQuoteDateUpdate - 1].operation, &operations::symboQuoteDateUpdate);
 }
 
 TEST_F(Runner, WithoutAnInterfaceEveryRouteAnswersMinusOneAndCallsNothing) {

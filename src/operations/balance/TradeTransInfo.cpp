@@ -47,11 +47,8 @@ CallResult readAccount(OperationContext& ctx, int login, mt::UserRecord* user) {
   plan.success = server::kSuccessZeroOrOne;
   plan.retryable = util::ResultSet{mt::RET_ERROR};
   plan.reconnect = [&ctx] { ctx.reconnectPumping(); };
-  CallResult got = CallResult::noInterface();
-  util::retry(plan, [&] {
-    got = ctx.callPumping([&](mt::CManagerInterface& m) { return m.UserRecordGet(login, user); });
-    return got.result();
-  });
+  const CallResult got = ctx.retryPumping(
+      plan, [&](mt::CManagerInterface& m) { return m.UserRecordGet(login, user); });
   util::consolePrint("UserRecordGet end \n");
   return got;
 }

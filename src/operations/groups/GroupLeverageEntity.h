@@ -1,0 +1,49 @@
+// The request record of a group's leverage change: the group's leverage per
+// symbol, and the accounts that get the leverage of "ForeignExchange".
+#ifndef MT4BRIDGE_OPERATIONS_GROUPS_GROUP_LEVERAGE_ENTITY_H_
+#define MT4BRIDGE_OPERATIONS_GROUPS_GROUP_LEVERAGE_ENTITY_H_
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace operations {
+
+// One element of "symbols".
+struct GroupSymbolLeverage {
+  std::string symbol;
+  int leverage = 0;
+
+  const std::string& name() const { return symbol; }
+
+  template <typename Fields>
+  void fields(Fields& f) {
+    f.text("symbol", &symbol);
+    f.int32("leverage", &leverage);
+  }
+};
+
+// The pseudo-symbol whose leverage goes to the listed accounts.
+constexpr const char* kForeignExchange = "ForeignExchange";
+
+struct GroupLeverageEntity {
+  std::string group;
+  // By exact symbol name; the last element of a name wins.
+  std::map<std::string, GroupSymbolLeverage> symbols;
+  std::vector<int> logins;
+  std::string serial;
+  std::string routeType;
+
+  template <typename Fields>
+  void fields(Fields& f) {
+    f.text("group", &group);
+    f.namedObjects("symbols", &symbols);
+    f.intList("logins", &logins);
+    f.text("serial", &serial);
+    f.routeType(&routeType);
+  }
+};
+
+}  // namespace operations
+
+#endif  // MT4BRIDGE_OPERATIONS_GROUPS_GROUP_LEVERAGE_ENTITY_H_
