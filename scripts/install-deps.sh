@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build
-  libjsoncpp-dev libqpid-proton-cpp12-dev libqpid-proton11-dev
+  libjsoncpp-dev libsimdjson-dev libqpid-proton-cpp12-dev libqpid-proton11-dev
   libgtest-dev googletest libbenchmark-dev
   openjdk-17-jdk-headless maven
   python3 python3-pytest python3-qpid-proton

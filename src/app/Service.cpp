@@ -162,6 +162,11 @@ void Service::shutdown() {
   pumping_.disconnect();
   normal_.release();
   pumping_.release();
+  // No request or pumped event changes a store any more: each writes its
+  // whole snapshot and starts its journal anew.
+  balances_.close();
+  imports_.close();
+  mails_.close();
   util::printAndLog("service stopped\n");
 }
 

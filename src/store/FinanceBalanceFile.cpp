@@ -5,7 +5,9 @@
 #include <cmath>
 #include <limits>
 
+#include "store/FastHistoryReader.h"
 #include "store/StoreFile.h"
+#include "util/Json.h"
 
 namespace store {
 namespace {
@@ -101,31 +103,54 @@ std::string amountText(double amount) {
   return Json::valueToString(amount);
 }
 
+// One element read by the JSON library's conversions; false when it is not
+// an object or a value does not convert.
+bool recordFromJson(const Json::Value& element, FinanceBalance* r) {
+  if (!element.isObject()) return false;
+  try {
+    r->serial = element.get("serial", "").asString();
+    r->comment = element.get("comment", "").asString();
+    r->amount = element.get("amount", 0).asDouble();
+    r->login = element.get("login", 0).asInt();
+    r->isHandle = element.get("isHandle", 0).asInt();
+    r->order = element.get("order", 0).asInt();
+  } catch (const Json::Exception&) {
+    return false;
+  }
+  return true;
+}
+
+bool recordFromJsonText(std::string_view text, FinanceBalance* r) {
+  Json::Value element;
+  return util::parseJson(std::string(text), &element) && recordFromJson(element, r);
+}
+
 }  // namespace
 
-std::string encodeFinanceBalanceHistory(const FinanceBalanceMap& records) {
+void appendFinanceBalanceRecord(std::string* out, const FinanceBalance& r) {
+  out->append("{\"amount\":");
+  out->append(amountText(r.amount));
+  out->append(",\"comment\":");
+  appendQuoted(out, r.comment);
+  out->append(",\"isHandle\":");
+  out->append(std::to_string(r.isHandle));
+  out->append(",\"login\":");
+  out->append(std::to_string(r.login));
+  out->append(",\"order\":");
+  out->append(std::to_string(r.order));
+  out->append(",\"serial\":");
+  appendQuoted(out, r.serial);
+  out->push_back('}');
+}
+
+std::string encodeFinanceBalanceHistory(const std::vector<FinanceBalance>& records) {
   std::string out;
   if (records.empty()) return out;
   out.reserve(records.size() * 96);
   out.push_back('[');
-  bool first = true;
-  for (const auto& entry : records) {
-    const FinanceBalance& r = entry.second;
-    if (!first) out.push_back(',');
-    first = false;
-    out.append("{\"amount\":");
-    out.append(amountText(r.amount));
-    out.append(",\"comment\":");
-    appendQuoted(&out, r.comment);
-    out.append(",\"isHandle\":");
-    out.append(std::to_string(r.isHandle));
-    out.append(",\"login\":");
-    out.append(std::to_string(r.login));
-    out.append(",\"order\":");
-    out.append(std::to_string(r.order));
-    out.append(",\"serial\":");
-    appendQuoted(&out, r.serial);
-    out.push_back('}');
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (i > 0) out.push_back(',');
+    appendFinanceBalanceRecord(&out, records[i]);
   }
   out.append("]\n");
   return out;
@@ -134,25 +159,50 @@ std::string encodeFinanceBalanceHistory(const FinanceBalanceMap& records) {
 int decodeFinanceBalanceHistory(const std::string& text, FinanceBalanceMap* out) {
   out->clear();
   if (text.empty()) return 1;
-  Json::Value root;
-  if (!parseStoreArray(text, &root)) return -1;
-  FinanceBalanceMap loaded;
-  try {
+  std::vector<FinanceBalance> records;
+  FastHistoryReader fast;
+  if (!fast.readArray(text, &records)) {
+    records.clear();
+    Json::Value root;
+    if (!parseStoreArray(text, &root)) return -1;
+    records.reserve(root.size());
     for (const Json::Value& element : root) {
-      if (!element.isObject()) return -1;
       FinanceBalance r;
-      r.serial = element.get("serial", "").asString();
-      r.comment = element.get("comment", "").asString();
-      r.amount = element.get("amount", 0).asDouble();
-      r.login = element.get("login", 0).asInt();
-      r.isHandle = element.get("isHandle", 0).asInt();
-      r.order = element.get("order", 0).asInt();
-      loaded[keyOf(r)] = r;
+      if (!recordFromJson(element, &r)) return -1;
+      records.push_back(std::move(r));
     }
-  } catch (const Json::Exception&) {
-    return -1;
+  }
+  // The file is in key order: each record goes in at the end.
+  FinanceBalanceMap loaded;
+  for (FinanceBalance& r : records) {
+    HistoryKey key = keyOf(r);
+    loaded.insert_or_assign(loaded.end(), std::move(key), std::move(r));
   }
   out->swap(loaded);
+  return 1;
+}
+
+int replayFinanceBalanceJournal(std::string_view text, FinanceBalanceMap* records,
+                                size_t* keptBytes) {
+  FastHistoryReader fast;
+  size_t begin = 0;
+  *keptBytes = 0;
+  while (begin < text.size()) {
+    const size_t newline = text.find('\n', begin);
+    const size_t end = newline == std::string_view::npos ? text.size() : newline;
+    const std::string_view line = text.substr(begin, end - begin);
+    FinanceBalance r;
+    const bool read = newline != std::string_view::npos &&
+                      (fast.readRecord(line, &r) || recordFromJsonText(line, &r));
+    if (!read) {
+      // Only the last line can have been cut by a crash while it was written.
+      const size_t next = newline == std::string_view::npos ? text.size() : newline + 1;
+      return next >= text.size() ? 1 : -1;
+    }
+    (*records)[keyOf(r)] = std::move(r);
+    begin = end + 1;
+    *keptBytes = begin;
+  }
   return 1;
 }
 

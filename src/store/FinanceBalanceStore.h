@@ -1,19 +1,33 @@
 // The balance-history store: every balance or credit movement the service
 // was asked for, and whether the server carried it out, so that a repeated
-// request never moves money twice. Kept in memory, saved whole to its file
-// ("financeBalanceHistory" in the working directory) after every change.
+// request never moves money twice. Kept in memory; on disk as a snapshot
+// ("financeBalanceHistory" in the working directory, FinanceBalanceFile.h)
+// and a journal beside it (the same name + ".journal") of the changes made
+// since the snapshot was written.
 //
-// Thread-safe: one lock serialises lookups, changes and saves. The lock is
-// never held while the caller talks to the trading server or pauses.
+// Every change is one line appended to the journal and flushed to disk
+// before the call returns, so its cost does not grow with the store. The
+// store compacts itself: when the journal has grown past a quarter of the
+// snapshot (and past 1 MiB), a thread of its own writes a fresh snapshot
+// atomically and then starts the journal anew; save() and close() compact
+// at once. A crash at any moment loses no change whose call had returned.
+//
+// Thread-safe: one lock serialises lookups and changes, and is never held
+// while a snapshot is encoded or written, nor while the caller talks to the
+// trading server or pauses.
 #ifndef MT4BRIDGE_STORE_FINANCE_BALANCE_STORE_H_
 #define MT4BRIDGE_STORE_FINANCE_BALANCE_STORE_H_
 
+#include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "store/FinanceBalance.h"
+#include "util/Platform.h"
 
 namespace store {
 
@@ -25,49 +39,64 @@ constexpr const char* kTradeImportHistoryFile = "tradeImportHistory";
 // 0, isHandle 1 once sent).
 constexpr const char* kEmailSendHistoryFile = "emailSendHistory";
 
+// The journal's name beside a snapshot at path.
+std::string journalPathOf(const std::string& path);
+
 class FinanceBalanceStore {
  public:
-  // path: the file the store loads from and saves to. A save also writes
-  // path + ".tmp" on its way.
+  // path: the snapshot file; the journal is journalPathOf(path). Writing
+  // either also writes its name + ".tmp" on the way.
   explicit FinanceBalanceStore(std::string path = kFinanceBalanceHistoryFile);
+  // Stops the compaction thread (a compaction under way is finished); no
+  // compaction of its own: call close() for that.
+  ~FinanceBalanceStore();
   FinanceBalanceStore(const FinanceBalanceStore&) = delete;
   FinanceBalanceStore& operator=(const FinanceBalanceStore&) = delete;
 
-  // Replaces the contents with the file's. A missing or empty file gives an
-  // empty store and 1. -1, with the store left empty, when the file exists
-  // but cannot be read, is not a JSON array, holds an element that is not
-  // an object, or a value the JSON library cannot convert to its field (see
-  // decodeFinanceBalanceHistory). Of two elements with the same key the
-  // later wins.
+  // Replaces the contents with the snapshot's, then the journal's changes
+  // in order. A missing or empty snapshot reads as no records, a missing
+  // journal as no changes. A cut or unreadable last journal line (a crash
+  // while it was written) is skipped and cut from the file. Returns 1, or
+  // -1 with the store left empty when the snapshot exists but cannot be
+  // read, is not a JSON array, holds an element that is not an object or a
+  // value the JSON library cannot convert to its field (see
+  // decodeFinanceBalanceHistory), or a journal line before the last does
+  // not read. Of two records with the same key the later wins.
   int load();
 
-  // Rewrites the whole file atomically (temporary file in the same folder,
-  // flushed to disk, renamed over the file), so that a crash at any moment
-  // leaves the previous file or the new one, whole. An empty store writes
-  // an empty file. Always 1; a failure to write leaves the previous file
-  // whole and is printed on the console as one line.
+  // Compacts now: writes every record to the snapshot atomically
+  // (temporary file, flushed, renamed over it, folder flushed), then drops
+  // the journal's lines the snapshot holds. An empty store writes an empty
+  // snapshot. Always 1; a failure leaves the previous files whole and is
+  // printed on the console as one line.
   int save();
+
+  // save(), then no more compaction thread; changes after it are still
+  // journaled. For a clean stop.
+  void close();
 
   // Copies the record under key into *out; false when absent.
   bool find(const HistoryKey& key, FinanceBalance* out) const;
 
   // One step under the lock: when key is absent stores a copy of record
-  // under it, saves the file and returns true; when present copies the
+  // under it, journals it and returns true; when present copies the
   // stored record into *existing (when not null) and returns false, with
   // nothing written.
   bool insertIfAbsentAndSave(const HistoryKey& key, const FinanceBalance& record,
                              FinanceBalance* existing);
 
-  // Stores a copy of record under keyOf(record), replacing any; no save.
+  // Stores a copy of record under keyOf(record), replacing any; nothing is
+  // written to disk.
   void put(const FinanceBalance& record);
 
   // Stores a copy of record under key (or keyOf(record)), replacing any,
-  // and saves the file, as one step under the lock.
+  // and journals it, as one step under the lock. The files keep records
+  // by keyOf(record): callers store under that key.
   void putAndSave(const FinanceBalance& record);
   void putAndSave(const HistoryKey& key, const FinanceBalance& record);
 
-  // If key is present: sets its isHandle to 1 and its order, saves the
-  // file and returns true. Absent: nothing changes, nothing is written.
+  // If key is present: sets its isHandle to 1 and its order, journals the
+  // record and returns true. Absent: nothing changes, nothing is written.
   bool markHandled(const HistoryKey& key, int order);
 
   // All records in key order (a copy).
@@ -76,11 +105,27 @@ class FinanceBalanceStore {
   const std::string& path() const { return path_; }
 
  private:
-  int saveLocked() const;
+  // Appends record's line to the journal (opened on first use). Failures
+  // are printed; the change stays in memory.
+  void journalLocked(const FinanceBalance& record);
+  // The compaction thread: compacts whenever asked, until stopping_.
+  void compactWhenAsked();
+  void compact();
+  // Keeps only the journal's bytes after its first covered ones.
+  void dropJournalPrefixLocked(uint64_t covered);
+  void stopCompactionThread();
 
   const std::string path_;
+  const std::string journalPath_;
   mutable std::mutex mutex_;
+  std::condition_variable compaction_;  // wanted, finished or stopping
   std::map<HistoryKey, FinanceBalance> records_;
+  platform::AppendFile journal_;
+  uint64_t snapshotBytes_ = 0;
+  bool compactionWanted_ = false;
+  bool compacting_ = false;
+  bool stopping_ = false;
+  std::thread compactor_;  // started on the first compaction wanted
 };
 
 // The start-up and operation entry points, on the service's store.

@@ -9,7 +9,7 @@
 
 namespace store {
 
-bool readStoreFile(const std::string& path, std::string* text) {
+bool readStoreFile(const std::string& path, std::string* text, uint64_t offset) {
   text->clear();
   std::error_code ec;
   std::filesystem::file_status status = std::filesystem::status(path, ec);
@@ -19,6 +19,7 @@ bool readStoreFile(const std::string& path, std::string* text) {
   if (ec || !std::filesystem::is_regular_file(status)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
+  if (offset > 0 && !in.seekg(static_cast<std::streamoff>(offset))) return false;
   text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();
 }

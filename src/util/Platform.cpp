@@ -77,45 +77,93 @@ bool syncDirectoryOf(const std::string& path) {
   return ok;
 }
 
+namespace {
+
+// Writes all of data to fd, retrying short writes; false on an error.
+bool writeAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool replaceFileDurably(const std::string& path, const std::string& data,
                         std::string* error) {
   const std::string temp = path + ".tmp";
   auto fail = [&](const char* step) {
     if (error) *error = std::string(step) + " " + temp + ": " + std::strerror(errno);
+    ::unlink(temp.c_str());
     return false;
   };
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return fail("open");
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      bool result = fail("write");
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return result;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::fsync(fd) != 0) {
-    bool result = fail("fsync");
+  const char* step = !writeAll(fd, data) ? "write" : ::fsync(fd) != 0 ? "fsync" : nullptr;
+  if (step != nullptr) {
+    const int saved = errno;
     ::close(fd);
-    ::unlink(temp.c_str());
-    return result;
+    errno = saved;
+    return fail(step);
   }
-  if (::close(fd) != 0) {
-    bool result = fail("close");
-    ::unlink(temp.c_str());
-    return result;
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    bool result = fail("rename");
-    ::unlink(temp.c_str());
-    return result;
-  }
+  if (::close(fd) != 0) return fail("close");
+  if (::rename(temp.c_str(), path.c_str()) != 0) return fail("rename");
   syncDirectoryOf(path);
   return true;
+}
+
+AppendFile::~AppendFile() { close(); }
+
+bool AppendFile::open(const std::string& path, uint64_t keepBytes, std::string* error) {
+  close();
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  struct stat st{};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    if (error) *error = "open " + path + ": " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (size > keepBytes) {
+    if (::ftruncate(fd, static_cast<off_t>(keepBytes)) != 0 || ::fsync(fd) != 0) {
+      if (error) *error = "truncate " + path + ": " + std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    size = keepBytes;
+  }
+  // A new file's name must survive a crash too.
+  if (st.st_size == 0) syncDirectoryOf(path);
+  fd_ = fd;
+  size_ = size;
+  return true;
+}
+
+bool AppendFile::append(const std::string& data, std::string* error) {
+  if (fd_ < 0) {
+    if (error) *error = "append: the file is not open";
+    return false;
+  }
+  const bool ok = writeAll(fd_, data) && ::fdatasync(fd_) == 0;
+  if (!ok) {
+    if (error) *error = std::string("append: ") + std::strerror(errno);
+    // A partial line may stand at the end: cut back to the last whole one,
+    // so that the next line does not join it.
+    if (::ftruncate(fd_, static_cast<off_t>(size_)) != 0) close();
+    return false;
+  }
+  size_ += data.size();
+  return true;
+}
+
+void AppendFile::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  size_ = 0;
 }
 
 int readKeyNoEcho() {

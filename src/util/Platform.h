@@ -3,6 +3,7 @@
 #ifndef MT4BRIDGE_UTIL_PLATFORM_H_
 #define MT4BRIDGE_UTIL_PLATFORM_H_
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -43,6 +44,34 @@ bool syncDirectoryOf(const std::string& path);
 // null) telling why.
 bool replaceFileDurably(const std::string& path, const std::string& data,
                         std::string* error);
+
+// A file written only at its end, each append on disk before it returns.
+// Not thread-safe: its owner serialises the calls.
+class AppendFile {
+ public:
+  AppendFile() = default;
+  ~AppendFile();
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+
+  // Opens path for appending (created when missing) and cuts it to
+  // keepBytes when longer. False, with the file closed and *error told
+  // why, on failure.
+  bool open(const std::string& path, uint64_t keepBytes, std::string* error);
+  // Writes data at the end and flushes it to disk. On failure the file is
+  // cut back to its previous length (closed when even that fails) and
+  // false returned with *error told why.
+  bool append(const std::string& data, std::string* error);
+  void close();
+
+  bool isOpen() const { return fd_ >= 0; }
+  // Bytes in the file, as this object knows them.
+  uint64_t size() const { return size_; }
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
 
 // Console input. readKeyNoEcho reads one key without echo and without
 // waiting for Enter when standard input is a terminal (otherwise the next

@@ -7,6 +7,7 @@ import time
 
 import pytest
 
+from fixtures.history import read_history
 from fixtures.sim import default_state
 
 CANCEL_ROUTE = "trade cancellation credit"  # tools/make_config.py's value
@@ -139,12 +140,8 @@ def wait_until(predicate, timeout, what):
 
 
 def stored(svc, comment):
-    try:
-        with open(os.path.join(svc.workdir, "financeBalanceHistory")) as f:
-            text = f.read()
-    except FileNotFoundError:
-        return None
-    return next((r for r in json.loads(text or "[]") if r["comment"] == comment), None)
+    records = read_history(os.path.join(svc.workdir, "financeBalanceHistory")).values()
+    return next((r for r in records if r["comment"] == comment), None)
 
 
 @pytest.mark.parametrize("events", ["events-held", "events-delivered"])

@@ -12,6 +12,7 @@ import time
 
 import pytest
 
+from fixtures.history import read_history
 from fixtures.sim import MANAGER_LOGIN, MANAGER_PASSWORD, build_dir
 
 START_TIMEOUT_S = 15.0
@@ -268,7 +269,7 @@ def test_balance_and_account_events_reach_the_stores(sim, link_factory):
     link.wait_line(lambda l: l.startswith(
         "pump code=9 type=1 order=%d login=1001 cmd=6 " % other),
         START_TIMEOUT_S, first)
-    assert not os.path.exists(link.balance_path + ".tmp")
+    assert not os.path.exists(link.balance_path + ".journal")
     with open(link.balance_path) as f:
         assert json.load(f) == [remembered]
 
@@ -277,8 +278,8 @@ def test_balance_and_account_events_reach_the_stores(sim, link_factory):
     link.wait_line(lambda l: l == (
         "pump code=9 type=1 order=%d login=1001 cmd=6 comment=e2e deposit"
         % order), START_TIMEOUT_S, first)
-    with open(link.balance_path) as f:
-        assert json.load(f) == [dict(remembered, isHandle=1, order=order)]
+    assert list(read_history(link.balance_path).values()) == \
+        [dict(remembered, isHandle=1, order=order)]
 
     # An account deletion leaves the identity store in memory only.
     sim.checked({"cmd": "delete_user", "login": 1002})

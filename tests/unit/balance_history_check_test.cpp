@@ -186,7 +186,7 @@ TEST_F(BalanceHistoryCheckTest, PresentUnhandledRecordIsSearchedWithoutChange) {
   FinanceBalance r = stored("dep-1");
   EXPECT_EQ("S0", r.serial);
   EXPECT_EQ(10, r.amount);
-  EXPECT_FALSE(dir_.exists("financeBalanceHistory"));  // nothing saved
+  EXPECT_FALSE(dir_.exists("financeBalanceHistory.journal"));  // nothing saved
 }
 
 TEST_F(BalanceHistoryCheckTest, HandledRecordAnswersItsStoredTicketWithoutServer) {

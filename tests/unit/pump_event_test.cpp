@@ -41,7 +41,7 @@ class PumpEventTest : public ::testing::Test {
   }
 
   bool historyFileExists() const {
-    return std::filesystem::exists(dir_ / "financeBalanceHistory");
+    return std::filesystem::exists(dir_ / "financeBalanceHistory.journal");
   }
 
   void remember(const std::string& comment, int login) {

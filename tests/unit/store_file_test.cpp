@@ -275,7 +275,7 @@ TEST_F(StoreFileTest, SavedTextMatchesTheJsonLibraryForAnyValidText) {
     map[store::keyOf(r)] = r;
   }
   for (const auto& e : map) inOrder.push_back(e.second);
-  EXPECT_EQ(libraryText(inOrder), store::encodeFinanceBalanceHistory(map));
+  EXPECT_EQ(libraryText(inOrder), store::encodeFinanceBalanceHistory(inOrder));
 }
 
 TEST_F(StoreFileTest, SaveAndLoadRoundTripEveryText) {
@@ -334,26 +334,31 @@ TEST_F(StoreFileTest, EmptyStoreSavesAnEmptyFileThatLoadsBack) {
   EXPECT_EQ(0u, balances.size());
 }
 
-TEST_F(StoreFileTest, FailedSaveKeepsTheOldFileAndIsReported) {
+TEST_F(StoreFileTest, FailedCompactionKeepsTheOldFilesAndIsReported) {
   FinanceBalanceStore balances(historyPath());
   balances.putAndSave(makeRecord("s", "c", 1, 1, 0, 0));
+  balances.save();
   const std::string before = dir_.read("financeBalanceHistory");
   // A directory where the temporary file goes makes the write fail.
   std::filesystem::create_directory(dir_.file("financeBalanceHistory.tmp"));
-  testing::internal::CaptureStdout();
   balances.putAndSave(makeRecord("s2", "c2", 2, 2, 0, 0));
+  testing::internal::CaptureStdout();
+  balances.save();
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(before, dir_.read("financeBalanceHistory"));
   EXPECT_NE(std::string::npos, out.find("financeBalanceHistory save failed"));
   EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n'));
-  EXPECT_EQ(2u, balances.size());
+  // The change stays in the journal.
+  FinanceBalanceStore reloaded(historyPath());
+  ASSERT_EQ(1, reloaded.load());
+  EXPECT_EQ(2u, reloaded.size());
 }
 
 TEST_F(StoreFileTest, MarkHandledChangesAndSavesOnlyAPresentRecord) {
   FinanceBalanceStore balances(historyPath());
   balances.put(makeRecord("s", "c", 1, 1, 0, 0));
   EXPECT_FALSE(balances.markHandled(HistoryKey{"c", 2}, 77));
-  EXPECT_FALSE(dir_.exists("financeBalanceHistory"));
+  EXPECT_FALSE(dir_.exists("financeBalanceHistory.journal"));
   EXPECT_TRUE(balances.markHandled(HistoryKey{"c", 1}, 77));
   FinanceBalanceStore reloaded(historyPath());
   ASSERT_EQ(1, reloaded.load());
