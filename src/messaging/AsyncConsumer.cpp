@@ -73,7 +73,10 @@ std::string messageText(const proton::message& message) {
 bool requestKey(const proton::message& message, const std::string& text, std::string* key) {
   const proton::message_id id = message.id();
   if (!id.empty()) {
-    *key = "id:" + proton::to_string(id);
+    // The broker's ids are strings, taken as they are; other kinds are
+    // written out.
+    *key = id.type() == proton::STRING ? "id:" + proton::get<std::string>(id)
+                                       : "id#" + proton::to_string(id);
     return true;
   }
   *key = "text:" + text;
@@ -97,10 +100,13 @@ class AsyncConsumer::Worker {
   Worker(std::string destURI, Completion completion)
       : destURI_(std::move(destURI)), completion_(std::move(completion)) {}
 
-  // Queues a received message (connection thread).
+  // Queues a received message (connection thread). The worker is woken
+  // after the lock is released, so it does not wake only to wait for it.
   void push(uint64_t sequence, std::string text) {
-    std::lock_guard<std::mutex> lock(mu_);
-    queue_.emplace_back(sequence, std::move(text));
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      queue_.emplace_back(sequence, std::move(text));
+    }
     cv_.notify_one();
   }
 
@@ -224,12 +230,14 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   }
 
   void on_message(proton::delivery& d, proton::message& m) override {
-    const std::string text = messageText(m);
+    std::string text = messageText(m);
     InFlight entry;
     entry.delivery = d;
-    entry.message = m;
+    // Taken over rather than copied (a copy encodes and decodes it): the
+    // client decodes the next message into a fresh one.
+    entry.message = std::move(m);
     entry.generation = generation_;
-    if (requestKey(m, text, &entry.key)) {
+    if (requestKey(entry.message, text, &entry.key)) {
       auto known = answered_.find(entry.key);
       if (known != answered_.end()) {
         answerAgain(std::move(entry), text, known->second);
@@ -238,7 +246,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
     }
     uint64_t sequence = ++lastSequence_;
     inFlight_.emplace(sequence, std::move(entry));
-    worker_->push(sequence, text);
+    worker_->push(sequence, std::move(text));
   }
 
   void on_receiver_error(proton::receiver& r) override {
@@ -432,11 +440,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
 
   // One message at a time: credit only when nothing is in flight.
   void grantCredit() {
-    if (!receiver_ || !inFlight_.empty()) return;
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (closing_) return;
-    }
+    if (!receiver_ || !inFlight_.empty() || closing_) return;
     if (receiver_.credit() <= 0) receiver_.add_credit(1);
   }
 
@@ -449,7 +453,9 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   std::mutex mu_;
   std::condition_variable cv_;
   proton::work_queue* workQueue_ = nullptr;
-  bool closing_ = false;
+  // Set under mu_; read without it on the event thread, which thus never
+  // waits for a worker that is handing over an acknowledgement.
+  std::atomic<bool> closing_{false};
   bool finished_ = false;
 
   // Event thread only.

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 
 #include "messaging/BrokerAddress.h"
 #include "messaging/BrokerConnection.h"
@@ -73,19 +74,23 @@ class AsyncProducer::Handler : public proton::messaging_handler {
 
   // Hands text to the event thread and waits for the broker's outcome.
   bool sendAndWait(const std::string& text, int ms, std::string* error) {
-    std::unique_lock<std::mutex> lock(mu_);
-    if (state_ != State::kOpen || workQueue_ == nullptr) {
-      *error = error_.empty() ? "connection not open" : error_;
-      return false;
+    uint64_t id;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (state_ != State::kOpen) {
+        *error = error_.empty() ? "connection not open" : error_;
+        return false;
+      }
+      id = ++lastId_;
+      pendingId_ = id;
+      pendingText_ = text;
+      pendingDone_ = false;
     }
-    uint64_t id = ++lastId_;
-    pendingId_ = id;
-    pendingText_ = text;
-    pendingDone_ = false;
-    // Added under the lock: the event thread clears workQueue_ (under the
-    // same lock) before the connection and its queue are freed.
-    if (!workQueue_->add([this] { transmitPending(); })) {
-      pendingId_ = 0;
+    // Without mu_ held, so the event thread can take the reply at once.
+    bool queued = onEventThread([this] { transmitPending(); });
+    std::unique_lock<std::mutex> lock(mu_);
+    if (!queued) {
+      if (pendingId_ == id) pendingId_ = 0;
       *error = "connection closed";
       return false;
     }
@@ -106,18 +111,19 @@ class AsyncProducer::Handler : public proton::messaging_handler {
   // Asks the event thread to close the connection. False when there is no
   // connection left to close.
   bool requestClose() {
-    std::lock_guard<std::mutex> lock(mu_);
-    closing_ = true;
-    if (workQueue_ == nullptr) return false;
-    return workQueue_->add([this] {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      closing_ = true;
+    }
+    return onEventThread([this] {
       if (connection_) connection_.close();
     });
   }
 
   void markFinished() {
+    clearWorkQueue();
     std::lock_guard<std::mutex> lock(mu_);
     finished_ = true;
-    workQueue_ = nullptr;
     if (state_ == State::kConnecting) {
       state_ = State::kFailed;
       if (error_.empty()) error_ = "connection ended";
@@ -135,7 +141,7 @@ class AsyncProducer::Handler : public proton::messaging_handler {
   void on_container_start(proton::container& c) override {
     proton::connection_options options = brokerConnectionOptions(address_);
     connection_ = c.connect(address_.urls[0], options);
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::mutex> lock(queueMu_);
     workQueue_ = &connection_.work_queue();
   }
 
@@ -193,10 +199,10 @@ class AsyncProducer::Handler : public proton::messaging_handler {
     tracker_ = proton::tracker();
     sender_ = proton::sender();
     connection_ = proton::connection();
+    clearWorkQueue();
     bool lost;
     {
       std::lock_guard<std::mutex> lock(mu_);
-      workQueue_ = nullptr;
       lost = !closing_ && state_ == State::kOpen;
       if (closing_) {
         state_ = State::kClosed;
@@ -209,8 +215,8 @@ class AsyncProducer::Handler : public proton::messaging_handler {
         pendingOk_ = false;
         pendingError_ = error_;
       }
-      cv_.notify_all();
     }
+    cv_.notify_all();
     // An open producer whose connection is gone for good (no failover, or
     // the reconnection gave up) ends the process like a consumer does: a
     // service that can no longer reply must not go on taking requests.
@@ -251,13 +257,27 @@ class AsyncProducer::Handler : public proton::messaging_handler {
     if (trackerId_ == 0 || t != tracker_) return;
     uint64_t id = trackerId_;
     trackerId_ = 0;
-    std::lock_guard<std::mutex> lock(mu_);
-    if (pendingId_ == id && !pendingDone_) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (pendingId_ != id || pendingDone_) return;
       pendingDone_ = true;
       pendingOk_ = ok;
       pendingError_ = error;
-      cv_.notify_all();
     }
+    cv_.notify_all();  // after the lock: the caller wakes to a free mutex
+  }
+
+  // Runs f on the event thread. False when the connection is gone.
+  bool onEventThread(std::function<void()> f) {
+    // Under queueMu_: the event thread clears workQueue_ (under the same
+    // lock) before the connection and its queue are freed.
+    std::lock_guard<std::mutex> lock(queueMu_);
+    return workQueue_ != nullptr && workQueue_->add(std::move(f));
+  }
+
+  void clearWorkQueue() {
+    std::lock_guard<std::mutex> lock(queueMu_);
+    workQueue_ = nullptr;
   }
 
   void fail(const std::string& error) {
@@ -270,12 +290,15 @@ class AsyncProducer::Handler : public proton::messaging_handler {
   const BrokerAddress address_;
   const std::string target_;
 
-  // Shared with the caller's thread.
+  // Shared with the caller's thread. The work queue has a lock of its own:
+  // the event thread takes a reply while its caller is still handing it
+  // over.
+  std::mutex queueMu_;
+  proton::work_queue* workQueue_ = nullptr;
   std::mutex mu_;
   std::condition_variable cv_;
   State state_ = State::kConnecting;
   std::string error_;
-  proton::work_queue* workQueue_ = nullptr;
   bool closing_ = false;
   bool finished_ = false;
   uint64_t lastId_ = 0;
