@@ -135,3 +135,23 @@ TEST_F(Runner, WithoutAnInterfaceEveryRouteAnswersMinusOneAndCallsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Runner, RetriedCallsEndAtOnceWhenTheLinkHasNoInterface) {
+  server::ManagerLink none{static_cast<mt::CManagerInterface*>(nullptr)};
+  util::RetryPlan plan;
+  plan.attempts = 5;
+  plan.pauseMs = 100;
+  plan.pauseFirst = true;
+  int calls = 0;
+  const operations::CallResult got = operations::retryManager(none, plan, [&](mt::CManagerInterface&) {
+    ++calls;
+    return mt::RET_OK;
+  });
+  EXPECT_TRUE(got.missingInterface());
+  EXPECT_EQ(0, calls);
+  EXPECT_EQ((std::vector<int>{100}), pauses);  // the first pause only, no further attempts
+}
+
+}  // namespace
