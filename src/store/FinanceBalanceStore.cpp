@@ -108,9 +108,7 @@ void FinanceBalanceStore::compact() {
   // Every line in the journal now is in the copy.
   if (!journal_.isOpen() && !journal_.open(journalPath_, kWholeFile, &error)) reportFailure(error);
   const uint64_t covered = journal_.size();
-  std::vector<FinanceBalance> records;
-  records.reserve(records_.size());
-  for (const auto& entry : records_) records.push_back(entry.second);
+  std::vector<FinanceBalance> records = copyLocked();
   lock.unlock();
 
   const std::string text = encodeFinanceBalanceHistory(records);
@@ -202,6 +200,10 @@ bool FinanceBalanceStore::markHandled(const HistoryKey& key, int order) {
 
 std::vector<FinanceBalance> FinanceBalanceStore::snapshot() const {
   std::lock_guard<std::mutex> lock(mutex_);
+  return copyLocked();
+}
+
+std::vector<FinanceBalance> FinanceBalanceStore::copyLocked() const {
   std::vector<FinanceBalance> out;
   out.reserve(records_.size());
   for (const auto& entry : records_) out.push_back(entry.second);

@@ -114,6 +114,8 @@ class FinanceBalanceStore {
   // Keeps only the journal's bytes after its first covered ones.
   void dropJournalPrefixLocked(uint64_t covered);
   void stopCompactionThread();
+  // The records in key order (a copy); mutex_ held.
+  std::vector<FinanceBalance> copyLocked() const;
 
   const std::string path_;
   const std::string journalPath_;

@@ -148,12 +148,13 @@ bool AppendFile::append(const std::string& data, std::string* error) {
     if (error) *error = "append: the file is not open";
     return false;
   }
-  const bool ok = writeAll(fd_, data) && ::fdatasync(fd_) == 0;
+  // After a failed append a partial write may stand at the end: it is cut
+  // back before anything else is written, so that nothing joins it.
+  if (cutPending_ && ::ftruncate(fd_, static_cast<off_t>(size_)) == 0) cutPending_ = false;
+  const bool ok = !cutPending_ && writeAll(fd_, data) && ::fdatasync(fd_) == 0;
   if (!ok) {
     if (error) *error = std::string("append: ") + std::strerror(errno);
-    // A partial line may stand at the end: cut back to the last whole one,
-    // so that the next line does not join it.
-    if (::ftruncate(fd_, static_cast<off_t>(size_)) != 0) close();
+    cutPending_ = cutPending_ || ::ftruncate(fd_, static_cast<off_t>(size_)) != 0;
     return false;
   }
   size_ += data.size();
@@ -164,6 +165,7 @@ void AppendFile::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   size_ = 0;
+  cutPending_ = false;
 }
 
 int readKeyNoEcho() {

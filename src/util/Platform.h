@@ -59,8 +59,8 @@ class AppendFile {
   // why, on failure.
   bool open(const std::string& path, uint64_t keepBytes, std::string* error);
   // Writes data at the end and flushes it to disk. On failure the file is
-  // cut back to its previous length (closed when even that fails) and
-  // false returned with *error told why.
+  // cut back to its previous length (or, when even that fails, before the
+  // next append writes anything) and false returned with *error told why.
   bool append(const std::string& data, std::string* error);
   void close();
 
@@ -71,6 +71,7 @@ class AppendFile {
  private:
   int fd_ = -1;
   uint64_t size_ = 0;
+  bool cutPending_ = false;  // bytes past size_ to cut before writing
 };
 
 // Console input. readKeyNoEcho reads one key without echo and without

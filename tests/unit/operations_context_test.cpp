@@ -134,10 +134,6 @@ TEST_F(Runner, WithoutAnInterfaceEveryRouteAnswersMinusOneAndCallsNothing) {
   EXPECT_EQ(0, managerCalls());
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(Runner, RetriedCallsEndAtOnceWhenTheLinkHasNoInterface) {
   server::ManagerLink none{static_cast<mt::CManagerInterface*>(nullptr)};
   util::RetryPlan plan;

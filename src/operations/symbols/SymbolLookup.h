@@ -5,7 +5,7 @@
 // and a few lines that change the copy and write it:
 //
 //   return changeSymbol(ctx, record, [&](mt::ConSymbol& copy) {
-//     copy.trade = record.trade;
+//     copy.margin_divider = record.value / 100.0;
 //     return replyCode(writeSymbolRetrying(ctx, copy), server::kSuccessZeroOnly);
 //   });
 //
