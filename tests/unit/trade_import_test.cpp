@@ -104,6 +104,31 @@ TEST_F(TradeOps, BalanceImportMovesOnceAndAnswersItsTicketInOrder) {
   EXPECT_EQ(1u, normalFake.transactions().size());
 }
 
+TEST_F(TradeOps, BalanceImportStoppedBeforeItsRewriteIsRewrittenWithoutMovingAgain) {
+  // Moved and remembered, then stopped: the record still has the server's times.
+  balances.putAndSave({"bal-2", "bal-2", 100, kLogin, 1, 700});
+  normalFake.addOpenTrade(openTrade(700, 6, "bal-2"));
+  Json::Value answer = import(
+      R"("serial":"bal-2","cmd":6,"openPrice":100,"openTime":1700000000000,"closeTime":1700000000000)");
+  EXPECT_EQ(200, answer["code"].asInt());
+  EXPECT_EQ(700, answer["data"]["order"].asInt());
+  EXPECT_TRUE(normalFake.transactions().empty());
+  EXPECT_EQ(700, normalFake.lastTradeRecord().order);
+  EXPECT_EQ(1700007200, normalFake.lastTradeRecord().open_time);
+  EXPECT_EQ(1700007200, normalFake.lastTradeRecord().close_time);
+  EXPECT_EQ(1, normalFake.count("AdmBalanceFix"));
+
+  // One already rewritten is answered without touching it.
+  balances.putAndSave({"bal-3", "bal-3", 100, kLogin, 1, 701});
+  mt::TradeRecord rewritten = openTrade(701, 6, "bal-3");
+  rewritten.open_time = rewritten.close_time = 1700007200;
+  normalFake.addOpenTrade(rewritten);
+  EXPECT_EQ(200, import(R"("serial":"bal-3","cmd":6,"openPrice":100,)"
+                        R"("openTime":1700000000000,"closeTime":1700000000000)")["code"].asInt());
+  EXPECT_EQ(1, normalFake.count("AdmTradeRecordModify"));
+  EXPECT_TRUE(normalFake.transactions().empty());
+}
+
 TEST_F(TradeOps, ClosingLiquidatesInOrderAndStopsAtTheFirstFailure) {
   pumpFake.addOpenTrade(openTrade(1, 0, ""));
   pumpFake.addOpenTrade(openTrade(2, 2, ""));  // buy limit

@@ -126,6 +126,13 @@ int rewrite(OperationContext& ctx, Import& import, mt::TradeRecord trade) {
   return server::kSuccessZeroOrOne.contains(fixed) ? codes::kSuccess : -fixed;
 }
 
+// Whether a movement's record carries the times rewrite gives it.
+bool carriesRequestTimes(const OperationContext& ctx, const ImportTradeEntity& r,
+                         const mt::TradeRecord& trade) {
+  const mt::ServerTimeT shift = ctx.config.timeZone;
+  return trade.open_time == r.openTime + shift && trade.close_time == r.closeTime + shift;
+}
+
 // Opens the movement or trade of import.info and rewrites its record.
 // remember(ticket) runs right after the server gave the ticket.
 template <typename Remember>
@@ -147,6 +154,13 @@ int importMovement(OperationContext& ctx, Import& import) {
   const store::HistoryKey key = store::keyOf(record);
   if (checkFinanceBalanceHistory(ctx, key, &record) > 0 || record.isHandle == 1) {
     r.order = record.order;
+    // Moved before; a stop between the movement and its rewrite left the
+    // record with the server's times: rewrite it now, moving nothing.
+    mt::TradeRecord trade{};
+    if (record.order > 0 && fetchTrade(ctx, record.order, kNewFetchPauseMs, &trade) &&
+        !carriesRequestTimes(ctx, r, trade)) {
+      return rewrite(ctx, import, trade);
+    }
     return codes::kSuccess;
   }
   import.info = movementInfo(ctx, r.cmd, r.login, r.openPrice, import.serial);
