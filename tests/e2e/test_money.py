@@ -8,19 +8,9 @@ import time
 import pytest
 
 from fixtures.history import read_history
-from fixtures.sim import default_state
+from fixtures.sim import recent_state
 
 CANCEL_ROUTE = "trade cancellation credit"  # tools/make_config.py's value
-
-
-def recent_state():
-    """The demo state with its deposits dated now, so that the server's
-    recent history of each account is not empty."""
-    state = default_state()
-    now = int(time.time())
-    for t in state["history"]:
-        t["open_time"] = t["close_time"] = t["timestamp"] = now
-    return state
 
 
 @pytest.fixture
