@@ -46,10 +46,28 @@ e2e() {  # name, build dir
   # 5 = no test collected: not a failure of the suite.
   if [ $rc -ne 0 ] && [ $rc -ne 5 ]; then status=1; fi
 }
-if ls "$top"/tests/e2e/test_*.py >/dev/null 2>&1; then
-  e2e plain "$top/build"
-  e2e asan "$top/build-asan"
-fi
+# The fuzzing pass (clang build, each harness 30 s) and the ThreadSanitizer
+# build run beside the end-to-end passes, which spend most of their time
+# waiting on the service's pauses; niced, so the tests' processes come first.
+beside() {  # log, command...: started in the background, its pid in $!
+  local log="$1"; shift
+  nice -n 10 "$@" >"$log" 2>&1 &
+}
+finish() {  # pid, log, what
+  wait "$1" || { status=1; echo "$3 failed"; }
+  cat "$2"
+}
+
+beside "$results/fuzz.log" "$top/scripts/fuzz.sh" --seconds 30 --junit "$results/fuzz.xml"
+fuzz_pid=$!
+e2e plain "$top/build"
+finish $fuzz_pid "$results/fuzz.log" "fuzzing"
+
+beside "$results/tsan-build.log" "$top/scripts/tsan.sh" build
+tsan_pid=$!
+e2e asan "$top/build-asan"
+finish $tsan_pid "$results/tsan-build.log" "ThreadSanitizer build"
+"$top/scripts/tsan.sh" test "$results" || status=1
 
 "$PY" "$top/scripts/summarize_results.py" "$results"/*.xml || status=1
 exit $status
