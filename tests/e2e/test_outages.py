@@ -58,7 +58,7 @@ def movements_by_comment(sim):
     return found
 
 
-def test_broker_crashes_under_failover_lose_and_double_nothing(tmp_path, sim_factory):
+def test_broker_crashes_under_failover_lose_and_double_nothing(tmp_path, sim_factory, capsys):
     sim = sim_factory(recent_state())
     start = balances(sim)
     broker = start_broker(tmp_path / "crashing-broker")
@@ -83,10 +83,12 @@ def test_broker_crashes_under_failover_lose_and_double_nothing(tmp_path, sim_fac
         replies = sum(len(r) for r in traffic.replies.values())
         doubled, lost = traffic.doubled_and_lost(sim)
         recognised = svc.output().count(" request already answered: ")
-        print("broker crashes: requests %d, broker kills %d, replies %d, redeliveries %d, "
-              "doubled %d, lost %d (redelivered requests recognised as answered %d)"
-              % (len(traffic.sent), BROKER_KILLS, replies, replies - len(traffic.replies),
-                 doubled, lost, recognised))
+        with capsys.disabled():
+            print("\nbroker crashes: requests %d, broker kills %d, replies %d, "
+                  "redeliveries %d, doubled %d, lost %d (redelivered requests recognised "
+                  "as answered %d)"
+                  % (len(traffic.sent), BROKER_KILLS, replies, replies - len(traffic.replies),
+                     doubled, lost, recognised))
         assert answered, (traffic.unanswered(), svc.output()[-5000:])
         assert traffic.inconsistent() == []
         assert (doubled, lost) == (0, 0)
@@ -101,7 +103,7 @@ def test_broker_crashes_under_failover_lose_and_double_nothing(tmp_path, sim_fac
 
 
 def test_trading_server_outage_fails_requests_cleanly_and_moves_money_once(
-        service_factory, sim_factory):
+        service_factory, sim_factory, capsys):
     sim = sim_factory(recent_state())
     start = balances(sim)
     svc = service_factory(sim).start()
@@ -193,7 +195,8 @@ def test_trading_server_outage_fails_requests_cleanly_and_moves_money_once(
     assert svc.process.poll() is None
     stopping = time.monotonic()
     assert svc.stop(timeout=STOP_BOUND_S) == 0
-    print("server outage: requests %d, answered with a failure %d, money repeats %d, "
-          "reconnected %.1f s after the server's return, stopped in %.1f s"
-          % (len(traffic.sent), len(failed), len(repeats), reconnected,
-             time.monotonic() - stopping))
+    with capsys.disabled():
+        print("\nserver outage: requests %d, answered with a failure %d, money repeats %d, "
+              "reconnected %.1f s after the server's return, stopped in %.1f s"
+              % (len(traffic.sent), len(failed), len(repeats), reconnected,
+                 time.monotonic() - stopping))
