@@ -8,7 +8,7 @@ PACKAGES=(
   build-essential cmake ninja-build
   libjsoncpp-dev libsimdjson-dev libqpid-proton-cpp12-dev libqpid-proton11-dev
   libgtest-dev googletest libbenchmark-dev
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev llvm-14
   openjdk-17-jdk-headless maven
   python3 python3-pytest python3-qpid-proton
   procps
