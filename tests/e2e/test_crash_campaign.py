@@ -11,7 +11,6 @@ after every kill.
 Independent lanes (a simulated server, a service and its own queues each)
 run side by side, so that the kills do not wait for each other's ten-second
 start-ups. The seed is printed; MT4BRIDGE_CAMPAIGN_SEED repeats a run."""
-import json
 import os
 import random
 import re
@@ -19,13 +18,9 @@ import shutil
 import threading
 import time
 
-from proton import Message, Timeout
-from proton.utils import BlockingConnection
-
-import make_config
 from fixtures.history import read_history, read_snapshot
 from fixtures.sim import default_state
-from fixtures.traffic import request_for
+from fixtures.traffic import QueueLink, request_for
 
 LANES = 3
 KILLS_PER_LANE = 7
@@ -36,6 +31,7 @@ START_CREDIT = 50000.0
 TIME_ZONE = 1  # hours: imported times are shifted by it on the server
 SHIFT = TIME_ZONE * 3600
 OTHER_KEYS = ("userLeverageUpdate", "userRecordUpdate", "userRecordPasswordUpdate", "emailSend")
+KEYS = ("tradeTransInfo", "importTrade") + OTHER_KEYS
 HOLDS = ("TradeTransaction", "TradeTransaction", "TradeRecordsRequest", "AdmTradeRecordModify",
          "AdmBalanceFix")
 FINISH_TIMEOUT_S = 150
@@ -187,42 +183,11 @@ class Lane:
         chunks = KILLS_PER_LANE + 1
         size = -(-len(self.money) // chunks)
         for c in range(chunks):
-            batch = [(m.key, m.request) for m in self.money[c * size:(c + 1) * size]]
+            batch = [(m.key, m.serial, m.request) for m in self.money[c * size:(c + 1) * size]]
             for key in OTHER_KEYS:
                 serial = "L%d-%s-%d" % (self.index, key, c)
-                batch.append((key, request_for(key, serial, c)))
+                batch.append((key, serial, request_for(key, serial, c)))
             yield batch
-
-    def send(self, batch):
-        conn = BlockingConnection(self.svc.broker.amqp_url, timeout=15)
-        try:
-            senders = {}
-            for key, request in batch:
-                if key not in senders:
-                    senders[key] = conn.create_sender(self.svc.queue(key))
-                self.sent[request["serial"]] = (key, request)
-                senders[key].send(Message(body=json.dumps(request), durable=True))
-        finally:
-            conn.close()
-
-    def gather(self):
-        """Takes every reply waiting now."""
-        conn = BlockingConnection(self.svc.broker.amqp_url, timeout=15)
-        try:
-            for key in ("tradeTransInfo", "importTrade") + OTHER_KEYS:
-                receiver = conn.create_receiver(self.svc.queue(make_config.reply_key(key)),
-                                                credit=100)
-                while True:
-                    try:
-                        message = receiver.receive(timeout=0.2)
-                    except Timeout:
-                        break
-                    reply = json.loads(message.body)
-                    self.replies.setdefault(reply["data"]["serial"], []).append(reply)
-                    receiver.accept()
-                receiver.close()
-        finally:
-            conn.close()
 
     def unanswered(self):
         return sorted(s for s in self.sent if not self.replies.get(s))
@@ -231,7 +196,7 @@ class Lane:
 
     def restart(self):
         self.svc.start(wait=False)
-        self.gather()  # while the service waits through its start-up
+        self.link.gather(self, wait=0.2)  # while the service waits through its start-up
         self.svc.wait_for("init success\n", 90)
         self.starts += 1
 
@@ -280,18 +245,25 @@ class Lane:
                     self.handled[key] = r["order"]
 
     def run(self):
+        """Sends, kills and restarts from the calling thread, the lane's
+        only one (its broker link is that thread's)."""
+        self.link = QueueLink(self.svc, keys=KEYS)
+        try:
+            self.run_linked()
+        finally:
+            self.link.close()
+
+    def run_linked(self):
         batches = self.batches()
         for _ in range(KILLS_PER_LANE):
-            self.send(next(batches))
+            self.link.send(self, next(batches))
             self.restart()
             self.kill_at_random_moment()
-        self.send(next(batches))
+        self.link.send(self, next(batches))
         self.restart()
-        deadline = time.monotonic() + FINISH_TIMEOUT_S
-        while self.unanswered() and time.monotonic() < deadline:
-            self.gather()
+        self.link.collect(self, FINISH_TIMEOUT_S)
         assert self.svc.stop() == 0
-        self.gather()
+        self.link.gather(self, wait=0.2)
         self.check_stores()
         for name in ("financeBalanceHistory", "tradeImportHistory"):
             # A clean stop leaves every record in the snapshot.
@@ -413,12 +385,13 @@ def test_money_survives_a_campaign_of_kills(sim_factory, service_factory, capsys
             kinds[k] = kinds.get(k, 0) + 1
     with capsys.disabled():
         print("crash campaign: seed %d, requests %d (money %d), kills %d (%s), redeliveries %d "
-              "(requests received again; %d of them money), replies %d (%d beyond the first), movements doubled %d, "
-              "movements lost %d, %.0f s" % (
+              "(requests received again; %d of them money), replies %d (%d beyond the first), "
+              "movements doubled %d, movements lost %d, %.0f s" % (
                   seed, totals["requests"], totals["money"], totals["kills"],
                   ", ".join("%s %d" % kv for kv in sorted(kinds.items())),
-                  totals["received again"], totals["money received again"], totals["replies"], totals["beyond first"],
-                  totals["doubled"], totals["lost"], time.monotonic() - began))
+                  totals["received again"], totals["money received again"], totals["replies"],
+                  totals["beyond first"], totals["doubled"], totals["lost"],
+                  time.monotonic() - began))
     assert not failures, "seed %d:\n%s" % (seed, "\n".join(failures[:40]))
     assert totals["kills"] >= 20 and totals["money"] >= 300
     assert totals["starts"] == totals["kills"] + LANES
