@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # The test broker (ActiveMQ Classic 6, embedded; see broker/).
 #   broker.sh fetch                         resolve the jars, compile the launcher (once)
-#   broker.sh start <datadir> <amqp_port> <openwire_port> [user password]
+#   broker.sh start <datadir> <amqp_port> <openwire_port> [user password] [key=value ...]
+#                                           key=value options are passed to the
+#                                           launcher (see EmbeddedBroker.java);
+#                                           a *port=N option names one more
+#                                           port that start waits for
 #   broker.sh stop <datadir>                TERM (clean shutdown), KILL after a bound
 #   broker.sh kill <datadir>                KILL at once (a crash; the store recovers)
 # start returns once both ports accept connections (exit 0), or says why it
@@ -44,8 +48,20 @@ port_open() {  # port
 }
 
 start() {
-  [ $# -eq 3 ] || [ $# -eq 5 ] || die "usage: broker.sh start <datadir> <amqp_port> <openwire_port> [user password]"
+  local positional=() options=() ports=()
+  local arg
+  for arg in "$@"; do
+    if [ ${#positional[@]} -ge 3 ] && [[ "$arg" == [A-Za-z]*=* ]]; then
+      options+=("$arg")
+      if [[ "${arg%%=*}" == *[Pp]ort ]]; then ports+=("${arg#*=}"); fi
+    else
+      positional+=("$arg")
+    fi
+  done
+  set -- "${positional[@]}"
+  [ $# -eq 3 ] || [ $# -eq 5 ] || die "usage: broker.sh start <datadir> <amqp_port> <openwire_port> [user password] [key=value ...]"
   local data="$1" amqp="$2" ow="$3"
+  ports+=("$amqp" "$ow")
   fetch
   mkdir -p "$data" || die "cannot create $data"
   data="$(cd "$data" && pwd)"
@@ -54,6 +70,7 @@ start() {
   fi
   local args=("$data" "$amqp" "$ow")
   if [ $# -eq 5 ]; then args+=("$4" "$5"); fi
+  args+=("${options[@]}")
   nohup java -Xmx256m -Xss512k -XX:+UseSerialGC -XX:TieredStopAtLevel=1 \
     -Dorg.slf4j.simpleLogger.defaultLogLevel=warn \
     -cp "$classes:$lib/*" "$main_class" "${args[@]}" \
@@ -68,12 +85,16 @@ start() {
       rm -f "$data/broker.pid"
       exit 1
     fi
-    if port_open "$amqp" && port_open "$ow"; then
+    local port all_open=1
+    for port in "${ports[@]}"; do
+      port_open "$port" || { all_open=0; break; }
+    done
+    if [ $all_open -eq 1 ]; then
       return 0
     fi
     sleep 0.2
   done
-  echo "broker.sh: ports $amqp/$ow not open after ${start_timeout}s; stopping it; its log:" >&2
+  echo "broker.sh: ports ${ports[*]} not open after ${start_timeout}s; stopping it; its log:" >&2
   tail -n 30 "$data/broker.log" >&2
   stop "$data"
   exit 1
@@ -116,5 +137,5 @@ case "$cmd" in
   start) start "$@" ;;
   stop) stop "$@" ;;
   kill) crash "$@" ;;
-  *) die "usage: broker.sh fetch | start <datadir> <amqp_port> <openwire_port> [user password] | stop|kill <datadir>" ;;
+  *) die "usage: broker.sh fetch | start <datadir> <amqp_port> <openwire_port> [user password] [key=value ...] | stop|kill <datadir>" ;;
 esac

@@ -2,7 +2,9 @@ package mt4bridge.broker;
 
 import java.io.File;
 import java.util.ArrayList;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 
 import org.apache.activemq.broker.BrokerPlugin;
 import org.apache.activemq.broker.BrokerService;
@@ -18,8 +20,11 @@ import org.apache.activemq.store.kahadb.KahaDBPersistenceAdapter;
  * AMQP 1.0 and an OpenWire connector on the loopback interface, a persistent
  * KahaDB store in the folder the caller names, no JMX and no web console.
  *
- * Arguments: data-dir amqp-port openwire-port [user password]. With a user
- * and password every client must authenticate (SASL PLAIN on AMQP).
+ * Arguments: data-dir amqp-port openwire-port [user password] [key=value ...].
+ * With a user and password every client must authenticate (SASL PLAIN on
+ * AMQP). Each key=value argument turns on one further feature; an unknown
+ * key stops the launcher (exit 2) rather than start a broker the caller did
+ * not ask for.
  * Runs until the process is terminated; the shutdown hook stops the broker
  * cleanly so the store is consistent for the next start.
  */
@@ -27,13 +32,23 @@ public final class EmbeddedBroker {
     private EmbeddedBroker() {}
 
     public static void main(String[] args) throws Exception {
-        if (args.length != 3 && args.length != 5) {
-            System.err.println("usage: EmbeddedBroker data-dir amqp-port openwire-port [user password]");
+        List<String> positional = new ArrayList<>();
+        Map<String, String> options = new LinkedHashMap<>();
+        for (String arg : args) {
+            int eq = arg.indexOf('=');
+            if (positional.size() >= 3 && eq > 0) {
+                options.put(arg.substring(0, eq), arg.substring(eq + 1));
+            } else {
+                positional.add(arg);
+            }
+        }
+        if (positional.size() != 3 && positional.size() != 5) {
+            System.err.println("usage: EmbeddedBroker data-dir amqp-port openwire-port [user password] [key=value ...]");
             System.exit(2);
         }
-        File dataDir = new File(args[0]).getAbsoluteFile();
-        int amqpPort = Integer.parseInt(args[1]);
-        int openwirePort = Integer.parseInt(args[2]);
+        File dataDir = new File(positional.get(0)).getAbsoluteFile();
+        int amqpPort = Integer.parseInt(positional.get(1));
+        int openwirePort = Integer.parseInt(positional.get(2));
 
         BrokerService broker = new BrokerService();
         broker.setBrokerName("mt4bridge");
@@ -66,9 +81,9 @@ public final class EmbeddedBroker {
         policies.setDefaultEntry(queues);
         broker.setDestinationPolicy(policies);
 
-        if (args.length == 5) {
+        if (positional.size() == 5) {
             List<AuthenticationUser> users = new ArrayList<>();
-            users.add(new AuthenticationUser(args[3], args[4], "users"));
+            users.add(new AuthenticationUser(positional.get(3), positional.get(4), "users"));
             SimpleAuthenticationPlugin auth = new SimpleAuthenticationPlugin(users);
             auth.setAnonymousAccessAllowed(false);
             broker.setPlugins(new BrokerPlugin[] {auth});
@@ -77,6 +92,13 @@ public final class EmbeddedBroker {
         broker.addConnector("amqp://127.0.0.1:" + amqpPort
                 + "?maximumConnections=1000&transport.transformer=jms&transport.tcpNoDelay=true");
         broker.addConnector("tcp://127.0.0.1:" + openwirePort + "?transport.tcpNoDelay=true");
+
+        // Options are taken off the map as they are applied; what is left is
+        // a key no block knows.
+        if (!options.isEmpty()) {
+            System.err.println("EmbeddedBroker: unknown option(s) " + options.keySet());
+            System.exit(2);
+        }
 
         broker.start();
         broker.waitUntilStarted();
