@@ -10,8 +10,8 @@ PACKAGES=(
   libgtest-dev googletest libbenchmark-dev
   clang-14 libclang-rt-14-dev llvm-14
   openjdk-17-jdk-headless maven
-  python3 python3-pytest python3-qpid-proton
-  procps
+  python3 python3-pytest python3-qpid-proton python3-jsonschema python3-stomp
+  procps openssl
 )
 
 missing=()
