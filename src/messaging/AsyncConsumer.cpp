@@ -224,6 +224,9 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   }
 
   void on_receiver_open(proton::receiver& r) override {
+    // A refused subscription is answered without a source and closed at
+    // once with the reason (on_receiver_error).
+    if (r.source().address().empty()) return;
     receiver_ = r;
     subscribed_ = true;
     grantCredit();
@@ -256,7 +259,8 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   }
 
   void on_sender_open(proton::sender& s) override {
-    if (s != deadLetters_) return;
+    // Refused (no target): on_sender_error follows.
+    if (s != deadLetters_ || s.target().address().empty()) return;
     deadLettersOpen_ = true;
     for (auto& item : inFlight_) {
       InFlight& entry = item.second;

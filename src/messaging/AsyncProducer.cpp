@@ -154,6 +154,9 @@ class AsyncProducer::Handler : public proton::messaging_handler {
   }
 
   void on_sender_open(proton::sender& s) override {
+    // A broker refuses a link by answering its attach without a target and
+    // closing it at once with the reason (on_sender_error).
+    if (s.target().address().empty()) return;
     sender_ = s;
     linkUp_ = true;
     {
