@@ -11,9 +11,15 @@ A reply belongs to the request when its data.serial equals the request's
 serial; a serial is added when the request has none. Replies of other
 requests are left unsettled and go back to the queue when the client
 disconnects.
+
+With --check the request is first held against its JSON Schema,
+docs/schemas/<key>.request.json (--key: the request queue's configuration
+key, by default the queue name); a request that does not match is not sent
+and the tool ends with status 2, the mismatch on standard error.
 """
 import argparse
 import json
+import os
 import sys
 import uuid
 
@@ -22,6 +28,23 @@ from proton.handlers import MessagingHandler
 from proton.reactor import Container
 
 REPLY_KEYS = {"symboTraderDateUpdate": "symboTraderDateUpdateeCallback"}
+SCHEMAS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs", "schemas")
+
+
+def schema_error(key, request):
+    """Why request does not match the request schema of queue key, or None."""
+    import jsonschema  # only needed here: python3-jsonschema
+    path = os.path.join(SCHEMAS, key + ".request.json")
+    try:
+        with open(path) as f:
+            validator = jsonschema.Draft202012Validator(json.load(f))
+    except OSError:
+        return f"no request schema for {key} ({path})"
+    error = jsonschema.exceptions.best_match(validator.iter_errors(request))
+    if error is None:
+        return None
+    return f"the request does not match {key}.request.json: {error.message} " \
+           f"at {list(error.absolute_path)}"
 
 
 class RequestReply(MessagingHandler):
@@ -73,6 +96,10 @@ def main():
     p.add_argument("--timeout", type=float, default=30.0, help="seconds to wait for the reply")
     p.add_argument("--user", default="")
     p.add_argument("--password", default="")
+    p.add_argument("--check", action="store_true",
+                   help="refuse a request that does not match its schema")
+    p.add_argument("--key", help="the request queue's configuration key, for --check "
+                                 "(default: the queue name)")
     p.add_argument("request", help="the JSON request object")
     a = p.parse_args()
     try:
@@ -83,6 +110,11 @@ def main():
         sys.exit("the request must be a JSON object")
     if "serial" not in request:
         request["serial"] = uuid.uuid4().hex[:12]
+    if a.check:
+        error = schema_error(a.key or a.queue, request)
+        if error:
+            sys.stderr.write(error + "\n")
+            sys.exit(2)
     serial = str(request["serial"])
     reply_queue = a.reply_queue or REPLY_KEYS.get(a.queue, a.queue + "Callback")
     handler = RequestReply(a.broker, a.queue, reply_queue, json.dumps(request), serial,

@@ -1,0 +1,135 @@
+#include "operations/SchemaWriter.h"
+
+#include <limits>
+
+namespace operations {
+namespace {
+
+using Limits32 = std::numeric_limits<int>;
+using Limits64 = std::numeric_limits<std::int64_t>;
+
+Json::Value typed(const char* type) {
+  Json::Value property(Json::objectValue);
+  property["type"] = type;
+  return property;
+}
+
+Json::Value integer(std::int64_t min, std::int64_t max) {
+  Json::Value property = typed("integer");
+  property["minimum"] = Json::Int64(min);
+  property["maximum"] = Json::Int64(max);
+  return property;
+}
+
+Json::Value int32Range() { return integer(Limits32::min(), Limits32::max()); }
+
+Json::Value orNull(const Json::Value& type) {
+  Json::Value types(Json::arrayValue);
+  types.append(type);
+  types.append("null");
+  return types;
+}
+
+constexpr const char* kTextReading = "absent or null: \"\"";
+
+}  // namespace
+
+SchemaWriter::SchemaWriter(SchemaSide side) : side_(side), schema_(typed("object")) {
+  schema_["properties"] = Json::Value(Json::objectValue);
+  if (side_ == SchemaSide::kReply) {
+    schema_["required"] = Json::Value(Json::arrayValue);
+    schema_["additionalProperties"] = false;
+  }
+}
+
+void SchemaWriter::add(const char* key, Json::Value property, const Json::Value& absent,
+                       const char* reading, const char* reply) {
+  if (side_ == SchemaSide::kRequest) {
+    property["type"] = orNull(property["type"]);
+    property["default"] = absent;
+    property["description"] = reading;
+  } else {
+    if (reply != nullptr) property["description"] = reply;
+    schema_["required"].append(key);
+  }
+  schema_["properties"][key] = property;
+}
+
+void SchemaWriter::listOf(const char* key, Json::Value items, const char* reading,
+                          const char* reply) {
+  Json::Value property = typed("array");
+  property["items"] = items;
+  if (side_ == SchemaSide::kReply) {
+    property["type"] = orNull("array");
+    property["minItems"] = 1;
+  }
+  add(key, property, Json::Value(Json::arrayValue), reading, reply);
+}
+
+void SchemaWriter::text(const char* key, const std::string*) {
+  add(key, typed("string"), "", kTextReading);
+}
+
+void SchemaWriter::int64(const char* key, const std::int64_t*) {
+  add(key, integer(Limits64::min(), Limits64::max()), 0, "absent or null: 0");
+}
+
+void SchemaWriter::int32(const char* key, const int*) {
+  add(key, int32Range(), 0, "absent or null: 0");
+}
+
+void SchemaWriter::real(const char* key, const double*) {
+  add(key, typed("number"), 0, "absent or null: 0");
+}
+
+void SchemaWriter::routeType(const std::string*) {
+  add("routeType", typed("string"), "", kTextReading);
+}
+
+void SchemaWriter::convertedText(const char* key, const std::string*) {
+  add(key, typed("string"), "",
+      "taken in the server's single-byte text (the reply carries that text); "
+      "absent or null: \"\"");
+}
+
+void SchemaWriter::truncatedInt32(const char* key, const int*) {
+  Json::Value property = int32Range();
+  if (side_ == SchemaSide::kRequest) {
+    property = typed("number");
+    property["exclusiveMinimum"] = Json::Int64(Limits32::min()) - 1;
+    property["exclusiveMaximum"] = Json::Int64(Limits32::max()) + 1;
+  }
+  add(key, property, 0, "a fraction is cut toward zero; absent or null: 0",
+      "the 32-bit integer read");
+}
+
+void SchemaWriter::millisAsSeconds(const char* key, const int*) {
+  Json::Value property = int32Range();
+  if (side_ == SchemaSide::kRequest) {
+    property = integer(Json::Int64(Limits32::min()) * 1000 - 999,
+                       Json::Int64(Limits32::max()) * 1000 + 999);
+  }
+  add(key, property, 0,
+      "milliseconds, taken as whole seconds (cut toward zero); absent or null: 0",
+      "whole seconds, as read");
+}
+
+void SchemaWriter::routedReal(const char* key, const double*) {
+  add(key, typed("number"), 0,
+      "read only when the request's routeType is present and not null; "
+      "absent or null, or without routeType: 0");
+}
+
+void SchemaWriter::intList(const char* key, const std::vector<int>*) {
+  listOf(key, int32Range(),
+         "in order; absent, null or not an array: none",
+         "the integers in request order; null when there is none");
+}
+
+void SchemaWriter::replyInt32(const char* key, const int*) {
+  if (side_ == SchemaSide::kReply) {
+    add(key, int32Range(), 0, nullptr, "set by the operation; not read from the request");
+  }
+}
+
+}  // namespace operations

@@ -1,0 +1,99 @@
+// Writes the JSON Schema (draft 2020-12) of a request record by the same
+// field list that RequestReader reads it with and EchoWriter echoes it
+// with (see RequestReader.h), so the published schemas cannot drift from
+// what the service reads and replies:
+//
+//   Json::Value request = recordSchema<CloseUserTradesEntity>(SchemaSide::kRequest);
+//   Json::Value data = recordSchema<CloseUserTradesEntity>(SchemaSide::kReply);
+//
+// kRequest: the request object. Every key the reader reads, typed as the
+// reader reads it best (texts "string", 32- and 64-bit integers "integer"
+// with their range, reals "number", lists arrays of 32-bit integers,
+// nested objects by their own field lists); its "default" is what an
+// absent key reads as and its "description" says how it is read. null is
+// allowed under every key: the reader takes null as absent. No key is
+// required (absent keys read as their default) and other keys are allowed
+// (the reader ignores them). Reply-only fields are not request keys.
+//
+// kReply: the reply's data object as EchoWriter writes it. Every key is
+// required and no other key is allowed; a list or named-object array is
+// null when empty (never an empty array).
+//
+// Every key of a reply's data comes from its record's field list (no
+// operation writes one through EchoWriter::set), so these schemas are
+// whole; a key written by rules of its own would first need a method here
+// that the reader and the echo writer share.
+#ifndef MT4BRIDGE_OPERATIONS_SCHEMA_WRITER_H_
+#define MT4BRIDGE_OPERATIONS_SCHEMA_WRITER_H_
+
+#include <json/json.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace operations {
+
+enum class SchemaSide { kRequest, kReply };
+
+// The schema of Record's request object or reply data (defined below).
+template <typename Record>
+Json::Value recordSchema(SchemaSide side);
+
+class SchemaWriter {
+ public:
+  explicit SchemaWriter(SchemaSide side);
+  SchemaWriter(const SchemaWriter&) = delete;
+  SchemaWriter& operator=(const SchemaWriter&) = delete;
+
+  void text(const char* key, const std::string*);
+  void int64(const char* key, const std::int64_t*);
+  void int32(const char* key, const int*);
+  void real(const char* key, const double*);
+  void routeType(const std::string*);
+  void convertedText(const char* key, const std::string*);
+  void truncatedInt32(const char* key, const int*);
+  void millisAsSeconds(const char* key, const int*);
+  void routedReal(const char* key, const double*);
+  void intList(const char* key, const std::vector<int>*);
+  // In the reply only.
+  void replyInt32(const char* key, const int*);
+  template <typename Record>
+  void object(const char* key, Record*) {
+    add(key, recordSchema<Record>(side_), Json::Value(Json::objectValue),
+        "read by its own keys; absent or null reads each of them as absent");
+  }
+  template <typename Item>
+  void namedObjects(const char* key, std::map<std::string, Item>*) {
+    listOf(key, recordSchema<Item>(side_),
+           "each kept under its name (a later one of a name "
+           "replaces an earlier one); absent, null or not an array: none",
+           "in ascending order of name, each name once; null when there is none");
+  }
+
+  // The object schema written so far.
+  const Json::Value& schema() const { return schema_; }
+
+ private:
+  // Adds key with property (its "type" and range) and, on the request
+  // side, the default and the reading, on the reply side reply.
+  void add(const char* key, Json::Value property, const Json::Value& absent,
+           const char* reading, const char* reply = nullptr);
+  void listOf(const char* key, Json::Value items, const char* reading, const char* reply);
+
+  SchemaSide side_;
+  Json::Value schema_;
+};
+
+template <typename Record>
+Json::Value recordSchema(SchemaSide side) {
+  Record record;
+  SchemaWriter writer(side);
+  record.fields(writer);
+  return writer.schema();
+}
+
+}  // namespace operations
+
+#endif  // MT4BRIDGE_OPERATIONS_SCHEMA_WRITER_H_
