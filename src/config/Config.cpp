@@ -84,7 +84,8 @@ ParseResult parseConfig(const std::string& text, ConfigRecord* out) {
             readText(root, "password", &r.password) &&
             readText(root, "activeMqName", &r.activeMqName) &&
             readText(root, "activeMqPassword", &r.activeMqPassword) &&
-            readText(root, "brokerURI", &r.brokerURI);
+            readText(root, "brokerURI", &r.brokerURI) &&
+            readText(root, "brokerCaFile", &r.brokerCaFile);
   for (const QueueInfo& q : queueTable()) {
     ok = ok && readText(root, q.requestKey, &(r.*q.requestName));
   }

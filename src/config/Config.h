@@ -15,6 +15,9 @@ struct ConfigRecord {
   std::string activeMqName;
   std::string activeMqPassword;
   std::string brokerURI;
+  // PEM file of the CAs that an amqps:// broker's certificate must chain
+  // to; empty = the system's CA store.
+  std::string brokerCaFile;
 
   // Request queue names, in configuration order.
   std::string userRecordCreate;

@@ -165,7 +165,10 @@ class AsyncConsumer::Worker {
 class AsyncConsumer::Handler : public proton::messaging_handler {
  public:
   Handler(BrokerAddress address, std::string source, std::string destURI)
-      : address_(std::move(address)), source_(std::move(source)), destURI_(std::move(destURI)) {}
+      : address_(std::move(address)),
+        source_(std::move(source)),
+        destURI_(std::move(destURI)),
+        names_(address_) {}
 
   void setWorker(Worker* worker) { worker_ = worker; }
 
@@ -209,6 +212,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   }
 
   void on_connection_open(proton::connection& c) override {
+    names_.opened(c);
     ++generation_;
     connected_ = true;
     if (receiverRequested_) {
@@ -299,7 +303,16 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
     // is given up: its request is remembered and moved again when it comes
     // back.
     ++generation_;
+    if (refused_) return;
     lastError_ = t.error().what();
+    if (!subscribed_ && isCertificateRejected(t.error())) {
+      // Not an outage but a configuration fault: no reconnecting for ever.
+      refused_ = true;
+      lastError_ = reportCertificateRejected(names_.currentUrl());
+      if (address_.failover) t.connection().close();
+      return;
+    }
+    if (address_.failover) names_.beforeReconnect(t.connection());
     bool wasConnected = connected_;
     connected_ = false;
     deadLettersOpen_ = false;
@@ -451,6 +464,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   const BrokerAddress address_;
   const std::string source_;
   const std::string destURI_;
+  FailoverPeerNames names_;  // event thread only
   Worker* worker_ = nullptr;
 
   // Shared with other threads.
@@ -475,6 +489,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   bool receiverRequested_ = false;
   bool subscribed_ = false;
   bool connected_ = false;
+  bool refused_ = false;  // the broker's certificate was refused
   std::string lastError_;
 };
 
@@ -497,6 +512,7 @@ int AsyncConsumer::run() {
     reportUnsupportedBrokerAddress(brokerURI_);
     return -1;
   }
+  if (!brokerTlsUsable(address)) return -1;
   std::string source = useTopic_ ? "topic://" + destURI_ : destURI_;
   handler_ = std::make_unique<Handler>(address, source, destURI_);
   Handler* handler = handler_.get();

@@ -59,7 +59,7 @@ class AsyncProducer::Handler : public proton::messaging_handler {
   enum class State { kConnecting, kOpen, kFailed, kClosed };
 
   Handler(BrokerAddress address, std::string address_name)
-      : address_(std::move(address)), target_(std::move(address_name)) {}
+      : address_(std::move(address)), target_(std::move(address_name)), names_(address_) {}
 
   // Caller side -----------------------------------------------------------
 
@@ -146,6 +146,7 @@ class AsyncProducer::Handler : public proton::messaging_handler {
   }
 
   void on_connection_open(proton::connection& c) override {
+    names_.opened(c);
     if (senderRequested_) return;  // a reconnection reattaches the sender
     senderRequested_ = true;
     proton::sender_options options;
@@ -191,8 +192,22 @@ class AsyncProducer::Handler : public proton::messaging_handler {
     // flight is sent again on the new link.
     linkUp_ = false;
     trackerId_ = 0;
-    std::lock_guard<std::mutex> lock(mu_);
-    error_ = t.error().what();
+    if (refused_) return;
+    bool starting;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      error_ = t.error().what();
+      starting = state_ == State::kConnecting;
+    }
+    if (starting && isCertificateRejected(t.error())) {
+      // A refused certificate is a configuration fault, not an outage: the
+      // open fails at once instead of reconnecting for ever.
+      refused_ = true;
+      fail(reportCertificateRejected(names_.currentUrl()));
+      if (address_.failover) t.connection().close();
+      return;
+    }
+    if (address_.failover) names_.beforeReconnect(t.connection());
   }
 
   void on_transport_close(proton::transport&) override {
@@ -292,6 +307,7 @@ class AsyncProducer::Handler : public proton::messaging_handler {
 
   const BrokerAddress address_;
   const std::string target_;
+  FailoverPeerNames names_;  // event thread only
 
   // Shared with the caller's thread. The work queue has a lock of its own:
   // the event thread takes a reply while its caller is still handing it
@@ -318,6 +334,7 @@ class AsyncProducer::Handler : public proton::messaging_handler {
   uint64_t trackerId_ = 0;  // the pending reply in flight on this link
   bool senderRequested_ = false;
   bool linkUp_ = false;
+  bool refused_ = false;  // the broker's certificate was refused
 };
 
 AsyncProducer::AsyncProducer() = default;
@@ -338,6 +355,10 @@ int AsyncProducer::open() {
   BrokerAddress address;
   if (!parseBrokerAddress(brokerURI_, &address)) {
     reportUnsupportedBrokerAddress(brokerURI_);
+    util::writeLog("Producer destURI:%s init fail\n", destURI_.c_str());
+    return -1;
+  }
+  if (!brokerTlsUsable(address)) {
     util::writeLog("Producer destURI:%s init fail\n", destURI_.c_str());
     return -1;
   }

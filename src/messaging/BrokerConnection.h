@@ -2,17 +2,72 @@
 // configured user name and password (SASL PLAIN, only when both are set),
 // TLS for amqps://, and reconnection across the members of a failover
 // address.
+//
+// TLS: the broker's certificate must chain to a CA of the configured
+// brokerCaFile (the system's CA store when it is empty) and name the host of
+// the address member being connected. A list with any amqps:// member is
+// reached over TLS only, and PLAIN then never travels unencrypted.
 #ifndef MT4BRIDGE_MESSAGING_BROKER_CONNECTION_H_
 #define MT4BRIDGE_MESSAGING_BROKER_CONNECTION_H_
 
 #include <proton/connection_options.hpp>
 
+#include <string>
+#include <vector>
+
 #include "messaging/BrokerAddress.h"
+
+namespace proton {
+class connection;
+class error_condition;
+}  // namespace proton
 
 namespace messaging {
 
-// Options for connecting to address.urls[0]; the handler is not set.
+// Options for connecting to address.urls[0]; the handler is not set. Call
+// only for an address that brokerTlsUsable accepted.
 proton::connection_options brokerConnectionOptions(const BrokerAddress& address);
+
+// False when the address asks for TLS and the configured brokerCaFile cannot
+// be read as PEM certificates; prints and logs one line (once per process).
+bool brokerTlsUsable(const BrokerAddress& address);
+
+// True when error is this client's refusal of the broker's certificate: not
+// signed by a trusted CA, or not issued for the host name connected to.
+bool isCertificateRejected(const proton::error_condition& error);
+
+// Prints and logs, once per process, the line that says the certificate of
+// the broker at url was refused and what it must be; returns a short text
+// for the endpoint's own failure line.
+std::string reportCertificateRejected(const std::string& url);
+
+// Proton gives every member of a failover list the host name of the first
+// one, so a member's certificate would be checked against another member's
+// name. This keeps the name (TLS peer name and AMQP host name) on the member
+// being tried. Proton's order: the first member, then each next one in turn
+// after a failed attempt, cyclically; after a lost connection the first
+// member again, except after the very first connection, when its next
+// member comes first. Event thread only.
+class FailoverPeerNames {
+ public:
+  explicit FailoverPeerNames(const BrokerAddress& address);
+
+  // From on_connection_open.
+  void opened(const proton::connection& c);
+
+  // From on_transport_error when the client is about to reconnect: names
+  // the member that the next attempt reaches.
+  void beforeReconnect(proton::connection c);
+
+  // The member of the attempt under way (or the one connected).
+  const std::string& currentUrl() const { return urls_[current_]; }
+
+ private:
+  std::vector<std::string> urls_;
+  bool active_;          // TLS over a list of more than one member
+  size_t current_ = 0;   // member of the attempt under way
+  size_t next_;          // member of the next attempt
+};
 
 }  // namespace messaging
 

@@ -13,7 +13,8 @@ import org.apache.activemq.ActiveMQConnectionFactory;
  * (ActiveMQ's own Java client): sends a persistent TextMessage to the
  * request queue and waits for one message on the reply queue.
  *
- * Arguments: broker-url request-queue reply-queue request-text timeout-ms.
+ * Arguments: broker-url request-queue reply-queue request-text timeout-ms
+ * [user password].
  * Prints "TextMessage" or the reply's JMS type on the first line, then the
  * reply text exactly as received (no line feed added). Exit status 0 when a
  * TextMessage arrived, 3 when nothing arrived in time, 4 for another type.
@@ -21,7 +22,8 @@ import org.apache.activemq.ActiveMQConnectionFactory;
 public final class JmsRoundTrip {
     public static void main(String[] args) throws Exception {
         ActiveMQConnectionFactory factory = new ActiveMQConnectionFactory(args[0]);
-        Connection connection = factory.createConnection();
+        Connection connection = args.length > 6 ? factory.createConnection(args[5], args[6])
+                : factory.createConnection();
         try {
             connection.start();
             Session session = connection.createSession(false, Session.AUTO_ACKNOWLEDGE);

@@ -11,7 +11,11 @@ import org.apache.activemq.broker.BrokerService;
 import org.apache.activemq.broker.region.policy.IndividualDeadLetterStrategy;
 import org.apache.activemq.broker.region.policy.PolicyEntry;
 import org.apache.activemq.broker.region.policy.PolicyMap;
+import org.apache.activemq.filter.DestinationMapEntry;
 import org.apache.activemq.security.AuthenticationUser;
+import org.apache.activemq.security.AuthorizationEntry;
+import org.apache.activemq.security.AuthorizationPlugin;
+import org.apache.activemq.security.DefaultAuthorizationMap;
 import org.apache.activemq.security.SimpleAuthenticationPlugin;
 import org.apache.activemq.store.kahadb.KahaDBPersistenceAdapter;
 
@@ -81,17 +85,66 @@ public final class EmbeddedBroker {
         policies.setDefaultEntry(queues);
         broker.setDestinationPolicy(policies);
 
-        if (positional.size() == 5) {
+        // Users: the positional user (group "users"), and with
+        // security=FILE the users and per-destination rights of an ActiveMQ
+        // <plugins> snippet (deploy/activemq.xml), its ${name} placeholders
+        // filled from securityProperties=FILE as ActiveMQ fills them from
+        // credentials.properties. Without an entry a destination is closed.
+        String security = options.remove("security");
+        String securityProperties = options.remove("securityProperties");
+        if (positional.size() == 5 || security != null) {
             List<AuthenticationUser> users = new ArrayList<>();
-            users.add(new AuthenticationUser(positional.get(3), positional.get(4), "users"));
+            if (positional.size() == 5) {
+                users.add(new AuthenticationUser(positional.get(3), positional.get(4), "users"));
+            }
+            List<DestinationMapEntry> rights = new ArrayList<>();
+            if (security != null) {
+                try {
+                    SecuritySnippet.load(new File(security), securityProperties, users, rights);
+                } catch (Exception e) {
+                    System.err.println("EmbeddedBroker: security=" + security + ": " + e);
+                    System.exit(2);
+                }
+            }
             SimpleAuthenticationPlugin auth = new SimpleAuthenticationPlugin(users);
             auth.setAnonymousAccessAllowed(false);
-            broker.setPlugins(new BrokerPlugin[] {auth});
+            broker.setPlugins(security == null ? new BrokerPlugin[] {auth}
+                    : new BrokerPlugin[] {auth, new AuthorizationPlugin(new DefaultAuthorizationMap(rights))});
         }
 
         broker.addConnector("amqp://127.0.0.1:" + amqpPort
                 + "?maximumConnections=1000&transport.transformer=jms&transport.tcpNoDelay=true");
+
+        // amqpsPort=N keystore=FILE keystorePassword=P: one more AMQP
+        // connector, over TLS, with the key and certificate of the PKCS12
+        // keystore (the broker's SslContext, as <sslContext> in activemq.xml).
+        String amqpsPort = options.remove("amqpsPort");
+        String keystore = options.remove("keystore");
+        String keystorePassword = options.remove("keystorePassword");
+        if (amqpsPort != null) {
+            if (keystore == null || keystorePassword == null) {
+                System.err.println("EmbeddedBroker: amqpsPort needs keystore and keystorePassword");
+                System.exit(2);
+            }
+            java.security.KeyStore keys = java.security.KeyStore.getInstance("PKCS12");
+            try (java.io.FileInputStream in = new java.io.FileInputStream(keystore)) {
+                keys.load(in, keystorePassword.toCharArray());
+            }
+            javax.net.ssl.KeyManagerFactory kmf = javax.net.ssl.KeyManagerFactory.getInstance(
+                    javax.net.ssl.KeyManagerFactory.getDefaultAlgorithm());
+            kmf.init(keys, keystorePassword.toCharArray());
+            broker.setSslContext(new org.apache.activemq.broker.SslContext(
+                    kmf.getKeyManagers(), null, null));
+            broker.addConnector("amqp+ssl://127.0.0.1:" + Integer.parseInt(amqpsPort)
+                    + "?maximumConnections=1000&transport.transformer=jms&transport.tcpNoDelay=true");
+        }
         broker.addConnector("tcp://127.0.0.1:" + openwirePort + "?transport.tcpNoDelay=true");
+        // STOMP on loopback: stompPort=N.
+        String stompPort = options.remove("stompPort");
+        if (stompPort != null) {
+            broker.addConnector("stomp://127.0.0.1:" + Integer.parseInt(stompPort)
+                    + "?transport.tcpNoDelay=true");
+        }
 
         // Options are taken off the map as they are applied; what is left is
         // a key no block knows.
@@ -105,5 +158,94 @@ public final class EmbeddedBroker {
         System.out.println("broker started amqp=" + amqpPort + " openwire=" + openwirePort);
         System.out.flush();
         broker.waitUntilStopped();
+    }
+}
+
+/**
+ * Reads the users and rights of an ActiveMQ {@code <plugins>} snippet with a
+ * simpleAuthenticationPlugin and an authorizationPlugin, the way ActiveMQ's
+ * own XML configuration sets them. An element or attribute it does not know
+ * is refused, so the snippet cannot hold a setting the test broker would
+ * silently leave out.
+ */
+final class SecuritySnippet {
+    private static final Map<String, List<String>> KNOWN = Map.of(
+            "plugins", List.of(),
+            "simpleAuthenticationPlugin", List.of("anonymousAccessAllowed"),
+            "users", List.of(),
+            "authenticationUser", List.of("username", "password", "groups"),
+            "authorizationPlugin", List.of(),
+            "map", List.of(),
+            "authorizationMap", List.of(),
+            "authorizationEntries", List.of(),
+            "authorizationEntry", List.of("queue", "topic", "read", "write", "admin"));
+
+    private SecuritySnippet() {}
+
+    static void load(File xml, String propertiesFile, List<AuthenticationUser> users,
+                     List<DestinationMapEntry> rights) throws Exception {
+        java.util.Properties values = new java.util.Properties();
+        if (propertiesFile != null) {
+            try (java.io.Reader in = new java.io.FileReader(propertiesFile)) {
+                values.load(in);
+            }
+        }
+        javax.xml.parsers.DocumentBuilderFactory factory =
+                javax.xml.parsers.DocumentBuilderFactory.newInstance();
+        factory.setNamespaceAware(true);
+        org.w3c.dom.Document doc = factory.newDocumentBuilder().parse(xml);
+        org.w3c.dom.NodeList all = doc.getElementsByTagName("*");
+        for (int i = 0; i < all.getLength(); i++) {
+            org.w3c.dom.Element e = (org.w3c.dom.Element) all.item(i);
+            String name = e.getLocalName();
+            List<String> attributes = KNOWN.get(name);
+            if (attributes == null) {
+                throw new IllegalArgumentException(xml + ": unknown element <" + name + ">");
+            }
+            org.w3c.dom.NamedNodeMap given = e.getAttributes();
+            for (int a = 0; a < given.getLength(); a++) {
+                String attribute = given.item(a).getNodeName();
+                if (!attribute.startsWith("xmlns") && !attributes.contains(attribute)) {
+                    throw new IllegalArgumentException(
+                            xml + ": unknown attribute " + attribute + " of <" + name + ">");
+                }
+            }
+            if (name.equals("simpleAuthenticationPlugin")
+                    && !"false".equals(e.getAttribute("anonymousAccessAllowed"))) {
+                throw new IllegalArgumentException(xml + ": anonymousAccessAllowed must be false");
+            }
+            if (name.equals("authenticationUser")) {
+                users.add(new AuthenticationUser(value(e, "username", values),
+                        value(e, "password", values), value(e, "groups", values)));
+            } else if (name.equals("authorizationEntry")) {
+                AuthorizationEntry entry = new AuthorizationEntry();
+                if (e.hasAttribute("queue")) {
+                    entry.setQueue(value(e, "queue", values));
+                } else {
+                    entry.setTopic(value(e, "topic", values));
+                }
+                entry.setRead(value(e, "read", values));
+                entry.setWrite(value(e, "write", values));
+                entry.setAdmin(value(e, "admin", values));
+                rights.add(entry);
+            }
+        }
+    }
+
+    // The attribute with its ${name} placeholders filled in; a placeholder
+    // without a value is an error, as in ActiveMQ.
+    private static String value(org.w3c.dom.Element e, String attribute, java.util.Properties values) {
+        String text = e.getAttribute(attribute);
+        java.util.regex.Matcher m = java.util.regex.Pattern.compile("\\$\\{([^}]*)\\}").matcher(text);
+        StringBuilder out = new StringBuilder();
+        while (m.find()) {
+            String v = values.getProperty(m.group(1));
+            if (v == null) {
+                throw new IllegalArgumentException("no value for ${" + m.group(1) + "}");
+            }
+            m.appendReplacement(out, java.util.regex.Matcher.quoteReplacement(v));
+        }
+        m.appendTail(out);
+        return out.toString();
     }
 }
