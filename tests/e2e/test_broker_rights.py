@@ -9,6 +9,7 @@ import subprocess
 import pytest
 import stomp
 
+from fixtures import schemas
 from fixtures.broker import TOP, free_port, receive_text, send_text, start_broker
 from fixtures.service import Service
 from fixtures.sim import Sim, default_state
@@ -66,12 +67,16 @@ def test_back_office_user_is_served_over_amqp_and_jms(secured, tmp_path):
     subprocess.run(["javac", "-nowarn", "-d", str(tmp_path), "-cp", lib,
                     os.path.join(TOP, "tests", "jms", "JmsRoundTrip.java")], check=True,
                    timeout=120)
+    request = '{"serial":"j1","login":1004,"leverage":200}'
+    schemas.check_request("userLeverageUpdate", request)
     r = subprocess.run(["java", "-Xmx64m", "-cp", "%s:%s" % (tmp_path, lib), "JmsRoundTrip",
                         broker.openwire_url, "userLeverageUpdate", "userLeverageUpdateCallback",
-                        '{"serial":"j1","login":1004,"leverage":200}', "30000", *BACK_OFFICE],
+                        request, "30000", *BACK_OFFICE],
                        capture_output=True, text=True, timeout=90)
     assert r.returncode == 0, r.stdout + r.stderr
-    assert json.loads(r.stdout.split("\n", 1)[1])["code"] == 200
+    reply = r.stdout.split("\n", 1)[1]
+    schemas.check_reply("userLeverageUpdateCallback", reply)
+    assert json.loads(reply)["code"] == 200
 
 
 def test_other_user_is_refused_and_nothing_reaches_the_server(secured):
@@ -150,17 +155,17 @@ def test_stomp_text_request_is_served_and_a_bytes_message_is_not(secured):
     try:
         client.conn.subscribe("/queue/updateSymbolCallback", id="r", ack="auto")
         text = {"amq-msg-type": "text", "persistent": "true"}
-        client.conn.send("/queue/updateSymbol", '{"serial":"s1","symbol":"XAUUSD","swapLong":-2}',
-                         headers=text)
+        request = '{"serial":"%s","symbol":"XAUUSD","swapLong":-2}'
+        schemas.check_request("updateSymbol", request % "s1")
+        client.conn.send("/queue/updateSymbol", request % "s1", headers=text)
         first = client.next(30)
         assert first is not None and json.loads(first.body)["data"]["serial"] == "s1"
+        schemas.check_reply("updateSymbolCallback", first.body)
         assert first.headers.get("persistent") == "true"
         # Without the header the frame (stomp.py sends a content-length) is
         # a bytes message: no reply; the next request is served.
-        client.conn.send("/queue/updateSymbol", '{"serial":"s2","symbol":"XAUUSD","swapLong":-2}',
-                         headers={"persistent": "true"})
-        client.conn.send("/queue/updateSymbol", '{"serial":"s3","symbol":"XAUUSD","swapLong":-2}',
-                         headers=text)
+        client.conn.send("/queue/updateSymbol", request % "s2", headers={"persistent": "true"})
+        client.conn.send("/queue/updateSymbol", request % "s3", headers=text)
         third = client.next(30)
         assert third is not None and json.loads(third.body)["data"]["serial"] == "s3"
         assert "destURI #updateSymbol Received: NOT A TEXTMESSAGE!\n" in svc.output()
