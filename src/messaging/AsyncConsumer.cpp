@@ -168,7 +168,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
       : address_(std::move(address)),
         source_(std::move(source)),
         destURI_(std::move(destURI)),
-        names_(address_) {}
+        reconnection_(address_) {}
 
   void setWorker(Worker* worker) { worker_ = worker; }
 
@@ -212,7 +212,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   }
 
   void on_connection_open(proton::connection& c) override {
-    names_.opened(c);
+    reconnection_.opened(c);
     ++generation_;
     connected_ = true;
     if (receiverRequested_) {
@@ -303,16 +303,8 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
     // is given up: its request is remembered and moved again when it comes
     // back.
     ++generation_;
-    if (refused_) return;
+    if (reconnection_.certificateRefused(t, !subscribed_, &lastError_)) return;
     lastError_ = t.error().what();
-    if (!subscribed_ && isCertificateRejected(t.error())) {
-      // Not an outage but a configuration fault: no reconnecting for ever.
-      refused_ = true;
-      lastError_ = reportCertificateRejected(names_.currentUrl());
-      if (address_.failover) t.connection().close();
-      return;
-    }
-    if (address_.failover) names_.beforeReconnect(t.connection());
     bool wasConnected = connected_;
     connected_ = false;
     deadLettersOpen_ = false;
@@ -464,7 +456,7 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   const BrokerAddress address_;
   const std::string source_;
   const std::string destURI_;
-  FailoverPeerNames names_;  // event thread only
+  BrokerReconnection reconnection_;  // event thread only
   Worker* worker_ = nullptr;
 
   // Shared with other threads.
@@ -489,7 +481,6 @@ class AsyncConsumer::Handler : public proton::messaging_handler {
   bool receiverRequested_ = false;
   bool subscribed_ = false;
   bool connected_ = false;
-  bool refused_ = false;  // the broker's certificate was refused
   std::string lastError_;
 };
 

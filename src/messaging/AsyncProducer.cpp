@@ -59,7 +59,7 @@ class AsyncProducer::Handler : public proton::messaging_handler {
   enum class State { kConnecting, kOpen, kFailed, kClosed };
 
   Handler(BrokerAddress address, std::string address_name)
-      : address_(std::move(address)), target_(std::move(address_name)), names_(address_) {}
+      : address_(std::move(address)), target_(std::move(address_name)), reconnection_(address_) {}
 
   // Caller side -----------------------------------------------------------
 
@@ -146,7 +146,7 @@ class AsyncProducer::Handler : public proton::messaging_handler {
   }
 
   void on_connection_open(proton::connection& c) override {
-    names_.opened(c);
+    reconnection_.opened(c);
     if (senderRequested_) return;  // a reconnection reattaches the sender
     senderRequested_ = true;
     proton::sender_options options;
@@ -192,22 +192,19 @@ class AsyncProducer::Handler : public proton::messaging_handler {
     // flight is sent again on the new link.
     linkUp_ = false;
     trackerId_ = 0;
-    if (refused_) return;
     bool starting;
     {
       std::lock_guard<std::mutex> lock(mu_);
-      error_ = t.error().what();
       starting = state_ == State::kConnecting;
     }
-    if (starting && isCertificateRejected(t.error())) {
-      // A refused certificate is a configuration fault, not an outage: the
-      // open fails at once instead of reconnecting for ever.
-      refused_ = true;
-      fail(reportCertificateRejected(names_.currentUrl()));
-      if (address_.failover) t.connection().close();
+    // A refused certificate fails the open at once.
+    std::string refusal;
+    if (reconnection_.certificateRefused(t, starting, &refusal)) {
+      if (!refusal.empty()) fail(refusal);
       return;
     }
-    if (address_.failover) names_.beforeReconnect(t.connection());
+    std::lock_guard<std::mutex> lock(mu_);
+    error_ = t.error().what();
   }
 
   void on_transport_close(proton::transport&) override {
@@ -307,7 +304,7 @@ class AsyncProducer::Handler : public proton::messaging_handler {
 
   const BrokerAddress address_;
   const std::string target_;
-  FailoverPeerNames names_;  // event thread only
+  BrokerReconnection reconnection_;  // event thread only
 
   // Shared with the caller's thread. The work queue has a lock of its own:
   // the event thread takes a reply while its caller is still handing it
@@ -334,7 +331,6 @@ class AsyncProducer::Handler : public proton::messaging_handler {
   uint64_t trackerId_ = 0;  // the pending reply in flight on this link
   bool senderRequested_ = false;
   bool linkUp_ = false;
-  bool refused_ = false;  // the broker's certificate was refused
 };
 
 AsyncProducer::AsyncProducer() = default;

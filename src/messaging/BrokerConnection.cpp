@@ -5,6 +5,7 @@
 #include <proton/error.hpp>
 #include <proton/error_condition.hpp>
 #include <proton/reconnect_options.hpp>
+#include <proton/transport.hpp>
 #include <proton/ssl.hpp>
 
 #include <atomic>
@@ -44,6 +45,22 @@ proton::ssl_client_options tlsOptions() {
 std::string trustedCas() {
   const std::string& caFile = config::current().brokerCaFile;
   return caFile.empty() ? "the system's CA store" : "brokerCaFile " + caFile;
+}
+
+bool isCertificateRejected(const proton::error_condition& error) {
+  // OpenSSL's reason for a failed verification of the peer's chain or name.
+  return error.description().find("certificate verify failed") != std::string::npos;
+}
+
+std::string reportCertificateRejected(const std::string& url) {
+  static std::atomic<bool> reported{false};
+  if (!reported.exchange(true)) {
+    util::printAndLog(
+        "broker certificate refused at %s: it must be signed by a CA of %s and name the host "
+        "%s\n",
+        url.c_str(), trustedCas().c_str(), hostOf(url).c_str());
+  }
+  return "broker certificate refused at " + url;
 }
 
 }  // namespace
@@ -93,32 +110,30 @@ bool brokerTlsUsable(const BrokerAddress& address) {
   }
 }
 
-bool isCertificateRejected(const proton::error_condition& error) {
-  // OpenSSL's reason for a failed verification of the peer's chain or name.
-  return error.description().find("certificate verify failed") != std::string::npos;
-}
-
-std::string reportCertificateRejected(const std::string& url) {
-  static std::atomic<bool> reported{false};
-  if (!reported.exchange(true)) {
-    util::printAndLog(
-        "broker certificate refused at %s: it must be signed by a CA of %s and name the host "
-        "%s\n",
-        url.c_str(), trustedCas().c_str(), hostOf(url).c_str());
-  }
-  return "broker certificate refused at " + url;
-}
-
-FailoverPeerNames::FailoverPeerNames(const BrokerAddress& address)
+BrokerReconnection::BrokerReconnection(const BrokerAddress& address)
     : urls_(address.urls),
+      failover_(address.failover),
       active_(usesTls(address) && address.urls.size() > 1),
       next_(address.urls.size() > 1 ? 1 : 0) {}
 
-void FailoverPeerNames::opened(const proton::connection& c) {
+void BrokerReconnection::opened(const proton::connection& c) {
   if (c.reconnected()) next_ = 0;
 }
 
-void FailoverPeerNames::beforeReconnect(proton::connection c) {
+bool BrokerReconnection::certificateRefused(proton::transport& t, bool starting,
+                                            std::string* failure) {
+  if (refused_) return true;
+  if (starting && isCertificateRejected(t.error())) {
+    refused_ = true;
+    *failure = reportCertificateRejected(urls_[current_]);
+    if (failover_) t.connection().close();
+    return true;
+  }
+  if (failover_) beforeReconnect(t.connection());
+  return false;
+}
+
+void BrokerReconnection::beforeReconnect(proton::connection c) {
   current_ = next_;
   next_ = (next_ + 1) % urls_.size();
   if (active_) c.update_options(proton::connection_options().virtual_host(hostOf(urls_[current_])));

@@ -19,7 +19,7 @@
 
 namespace proton {
 class connection;
-class error_condition;
+class transport;
 }  // namespace proton
 
 namespace messaging {
@@ -32,39 +32,42 @@ proton::connection_options brokerConnectionOptions(const BrokerAddress& address)
 // be read as PEM certificates; prints and logs one line (once per process).
 bool brokerTlsUsable(const BrokerAddress& address);
 
-// True when error is this client's refusal of the broker's certificate: not
-// signed by a trusted CA, or not issued for the host name connected to.
-bool isCertificateRejected(const proton::error_condition& error);
-
-// Prints and logs, once per process, the line that says the certificate of
-// the broker at url was refused and what it must be; returns a short text
-// for the endpoint's own failure line.
-std::string reportCertificateRejected(const std::string& url);
-
-// Proton gives every member of a failover list the host name of the first
-// one, so a member's certificate would be checked against another member's
-// name. This keeps the name (TLS peer name and AMQP host name) on the member
-// being tried. Proton's order: the first member, then each next one in turn
-// after a failed attempt, cyclically; after a lost connection the first
-// member again, except after the very first connection, when its next
-// member comes first. Event thread only.
-class FailoverPeerNames {
+// What an endpoint's connection does after a transport error, before
+// Proton's next attempt. Event thread only.
+//
+// Peer names: Proton gives every member of a failover list the host name of
+// the first one, so a member's certificate would be checked against another
+// member's name. This keeps the name (TLS peer name and AMQP host name) on
+// the member being tried. Proton's order: the first member, then each next
+// one in turn after a failed attempt, cyclically; after a lost connection
+// the first member again, except after the very first connection, when its
+// next member comes first.
+//
+// Refused certificates: a broker certificate refused while the endpoint
+// starts is a configuration fault, not an outage, so reconnection ends.
+class BrokerReconnection {
  public:
-  explicit FailoverPeerNames(const BrokerAddress& address);
+  explicit BrokerReconnection(const BrokerAddress& address);
 
   // From on_connection_open.
   void opened(const proton::connection& c);
 
-  // From on_transport_error when the client is about to reconnect: names
-  // the member that the next attempt reaches.
-  void beforeReconnect(proton::connection c);
-
-  // The member of the attempt under way (or the one connected).
-  const std::string& currentUrl() const { return urls_[current_]; }
+  // From on_transport_error, first. starting: the endpoint has never been
+  // open. True when the error is, or follows, the refusal of the broker's
+  // certificate while starting: the first such call prints and logs the
+  // refusal once per process, closes the connection of a failover address
+  // (a plain one is not retried) and sets *failure to the endpoint's short
+  // failure text; later calls leave *failure alone. False otherwise, after
+  // naming the member that the next attempt reaches.
+  bool certificateRefused(proton::transport& t, bool starting, std::string* failure);
 
  private:
+  void beforeReconnect(proton::connection c);
+
   std::vector<std::string> urls_;
+  bool failover_;
   bool active_;          // TLS over a list of more than one member
+  bool refused_ = false;
   size_t current_ = 0;   // member of the attempt under way
   size_t next_;          // member of the next attempt
 };
