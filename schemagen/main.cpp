@@ -63,6 +63,65 @@ struct RequestDoc {
   std::vector<CodeRow> codes;
 };
 
+// The codes that keep money safe, with what the back office does about
+// each: listed in "Moving money safely" and in the tables of the queues
+// that answer them.
+struct SafetyCode {
+  int code;
+  const char* when;
+  const char* action;
+};
+
+const std::vector<SafetyCode> kSafetyCodes = {
+    {codes::kNoMovementKey,
+     "the comment (an import's serial), the movement's key, is empty as the server keeps it; "
+     "nothing moved",
+     "give every movement a comment of its own (every import a serial of its own) and send it "
+     "again"},
+    {codes::kKeyConflict,
+     "the comment (an import's serial) was used on this account for another movement, of "
+     "another amount or kind; nothing moved",
+     "this is not a repeat: give the new movement a comment of its own"},
+    {codes::kHistoryUnreadable,
+     "the movement is on file from an earlier delivery and may have been carried out, and the "
+     "trading server's history cannot be read now to tell; nothing moved",
+     "send the same request again later, unchanged: it is then found (200 with its ticket) or "
+     "moved once"},
+    {codes::kNotDurable,
+     "the service could not record the request on its disk; nothing done",
+     "send the same request again, unchanged, once the operator has freed the disk"},
+    {codes::kLoginOutOfRange,
+     "`login` (an element of `logins`) is outside 1 to 2147483647, or `agent` outside 0 to "
+     "2147483647; nothing called",
+     "correct the account number"},
+    {codes::kAmountOutOfRange,
+     "an amount, price or profit is not a finite number of magnitude below 10^13; nothing called",
+     "correct the amount"},
+    {codes::kOtherAccountsTrade,
+     "`newOrder` is a trade of another account than `login`; nothing written",
+     "correct `newOrder` or `login`"},
+};
+
+CodeRow safety(int code) {
+  for (const SafetyCode& row : kSafetyCodes) {
+    if (row.code == code) return {row.code, row.when};
+  }
+  return {code, "?"};
+}
+
+const CodeRow kLoginRow = safety(codes::kLoginOutOfRange);
+
+// The codes of a queue that moves money: its own, those of kSafetyCodes
+// that every movement may answer, then the rest.
+std::vector<CodeRow> movementCodes(std::vector<CodeRow> own, const std::vector<CodeRow>& rest) {
+  for (int code : {codes::kNoMovementKey, codes::kKeyConflict, codes::kHistoryUnreadable,
+                   codes::kNotDurable, codes::kLoginOutOfRange, codes::kAmountOutOfRange}) {
+    own.push_back(safety(code));
+  }
+  own.insert(own.end(), rest.begin(), rest.end());
+  return own;
+}
+
 const std::vector<CodeRow> kSymbolCodes = {
     {codes::kSuccess, "the server took the symbol's new settings"},
     {codes::kNoSymbolList, "no symbol list came from the server"},
@@ -77,47 +136,60 @@ const std::vector<RequestDoc>& requestDocs() {
   static const std::vector<RequestDoc> docs = {
       {config::kUserRecordCreate, &recordSchema<UserRecordCreateEntity>,
        {{codes::kSuccess,
-         "created, or the login is known with the same identity (nothing written)"},
+         "created, or the login is known with the same identity and the server has the "
+         "account (nothing written)"},
         {codes::kOtherIdentity, "the login is known with another identity; nothing written"},
+        kLoginRow,
         {kFailedCall, "`UserRecordNew` returned r other than 0"}}},
       {config::kUserRecordUpdate, &recordSchema<UserRecordUpdateEntity>,
        {{codes::kSuccess, "the account was stored"},
+        kLoginRow,
         {kFailedCall, "`UserRecordGet` returned r other than 0 and 1 (nothing written), "
                       "or `UserRecordUpdate` returned r other than 0"}}},
       {config::kUserRecordPasswordUpdate, &recordSchema<UserPasswordUpdateEntity>,
        {{codes::kSuccess, "the password was set"},
         {codes::kNotCarriedOut, "`type` is not 1, 2 or 3; nothing called"},
+        kLoginRow,
         {kFailedCall, "the check of `masterPass` (types 1 and 3) or `UserPasswordSet` "
                       "returned r other than 0 and 1"}}},
-      {config::kTradeTransInfo, &recordSchema<FinanceBalanceEntity>,
-       {{codes::kSuccess, "moved (`order` the ticket), moved before (`order` the earlier "
-                          "ticket) or nothing to move (`order` -1)"},
+      {config::kTradeTransInfo, &recordSchema<FinanceBalanceEntity>, movementCodes(
+       {{codes::kSuccess, "moved (`order` the ticket), moved before (`amount` and `order` of "
+                          "that movement) or nothing to move (`order` -1)"},
         {codes::kBelowMargin, "the withdrawal would leave less than `margin`"},
         {codes::kFloatingWithoutTrades, "`floating` reported, the account has no open trade"},
-        {codes::kNoRecord, "the server took the transaction without a ticket (or -1)"},
-        {kFailedCall, "`UserRecordGet` or `TradeTransaction` returned r"}}},
+        {codes::kNoRecord, "the server took the transaction without a ticket (or -1)"}},
+        {{kFailedCall, "`UserRecordGet` or `TradeTransaction` returned r (after a "
+                       "`TradeTransaction` that timed out or lost its link the money may have "
+                       "moved: send the same request again)"}})},
       {config::kUserLeverageUpdate, &recordSchema<UserLeverageUpdateEntity>,
        {{codes::kSuccess, "set, or the account already had that leverage (nothing written)"},
+        kLoginRow,
         {kFailedCall, "`UserRecordGet` or `UserRecordUpdate` returned r other than 0 and 1"}}},
       {config::kEmailSend, &recordSchema<EmailSendEntity>,
        {{codes::kSuccess, "the mail was handed to the server (its result is not checked)"},
-        {codes::kNoInterface, "the manager's rights check failed; no mail sent"}}},
+        {codes::kNoInterface, "the manager's rights check failed; no mail sent"},
+        safety(codes::kNotDurable),
+        kLoginRow}},
       {config::kGroupLeverage, &recordSchema<GroupLeverageEntity>,
        {{codes::kSuccess, "the group was updated (or needed no change), and the accounts' "
                           "leverage set when `logins` and a `ForeignExchange` entry are given"},
         {codes::kGroupNotUpdated, "the group could not be fetched or written"},
+        kLoginRow,
         {kFailedCall, "setting the accounts' leverage (`UsersGroupOp`) returned r"}}},
       {config::kUpdateSymbol, &recordSchema<UpdateSymbolEntity>, kSymbolCodes},
       {config::kCloseUserTrades, &recordSchema<CloseUserTradesEntity>,
        {{codes::kSuccess, "every open trade closed or deleted, or none open"},
         {codes::kNoTradeList, "no list of open trades came from the server"},
+        kLoginRow,
         {kFailedCall, "`UserRecordGet`, or the first close or deletion that failed, returned "
                       "r (trades handled before stay closed)"}}},
-      {config::kImportTrade, &recordSchema<ImportTradeEntity>,
+      {config::kImportTrade, &recordSchema<ImportTradeEntity>, movementCodes(
        {{codes::kSuccess, "imported (`newOrder` the ticket), or imported before (`order` the "
                           "earlier ticket)"},
-        {codes::kNoRecord, "the server returned no trade record for the ticket"},
-        {kFailedCall, "`TradeTransaction` or `AdmBalanceFix` returned r"}}},
+        {codes::kNoRecord, "the server returned no trade record for the ticket"}},
+       {safety(codes::kOtherAccountsTrade),
+        {kFailedCall, "`TradeTransaction`, `AdmTradeRecordModify` or `AdmBalanceFix` returned "
+                      "r (a repeat finishes the import)"}})},
       {config::kSymbolLeverageUpdate, &recordSchema<SymbolLeverageEntity>, kSymbolCodes},
       {config::kSymbolTradeUpdate, &recordSchema<SymbolTradeEntity>, kSymbolCodes},
       {config::kSymboGtcPendingUpdate, &recordSchema<SymbolGtcPendingEntity>, kSymbolCodes},
@@ -202,9 +274,10 @@ std::string typeText(const Json::Value& p, bool showNull) {
     } else {
       type += " (" + std::to_string(min) + " to " + std::to_string(max) + ")";
     }
-  } else if (p.isMember("exclusiveMinimum")) {
-    type += " (" + compact(p["exclusiveMinimum"]) + " < value < " +
-            compact(p["exclusiveMaximum"]) + ")";
+  } else if (p.isMember("exclusiveMinimum") || p.isMember("minimum")) {
+    const std::string lower = p.isMember("minimum") ? compact(p["minimum"]) + " <= "
+                                                    : compact(p["exclusiveMinimum"]) + " < ";
+    type += " (" + lower + "value < " + compact(p["exclusiveMaximum"]) + ")";
   } else if (type == "array") {
     type += " of " + typeText(p["items"], showNull);
   } else if (p.isMember("properties")) {
@@ -221,8 +294,29 @@ std::string codeText(int code) {
   return code == kFailedCall ? "-r" : std::to_string(code);
 }
 
+// The rules of money requests for the back office, with kSafetyCodes.
+void safetySection(std::ostringstream& md) {
+  md << "### Moving money safely\n\n"
+        "- The `comment` of a `tradeTransInfo` request is the movement's key on its account "
+        "(for `importTrade`, the `serial`): the same comment on the same account is the same "
+        "movement. Sent again, it is answered 200 with the first movement's `amount` and "
+        "`order`, and nothing moves.\n"
+        "- A failure reply may hide a movement that happened: when the trading server does "
+        "not answer (a timeout, an outage) the money may have moved. To learn the outcome, "
+        "send the same request again, with the same comment, until it is answered 200 or "
+        "with a code that says nothing moved. Never send it again with a new comment: that "
+        "is a second movement.\n"
+        "- The codes of these rules (in the tables of the queues that answer them):\n\n"
+        "| Code | When | What the back office does |\n|---|---|---|\n";
+  for (const SafetyCode& row : kSafetyCodes) {
+    md << "| " << row.code << " | " << row.when << " | " << row.action << " |\n";
+  }
+  md << "\n";
+}
+
 std::string requestsSection() {
   std::ostringstream md;
+  safetySection(md);
   md << "| # | Request queue key | Reply queue key | Schemas |\n|---|---|---|---|\n";
   for (const RequestDoc& doc : requestDocs()) {
     const config::QueueInfo& q = config::queueInfo(doc.queue);

@@ -25,6 +25,9 @@ namespace {
 
 constexpr int kStartupWaitMs = 10000;
 constexpr int kListRetryMs = 10000;
+// Held for the life of the process: a second service in the same working
+// folder would share and overwrite the stores.
+constexpr const char* kFolderLockFile = "mt4bridge.lock";
 
 }  // namespace
 
@@ -37,8 +40,9 @@ Service::Service()
 int Service::run() {
   std::thread(&Service::signalLoop, this).detach();
 
-  bool started = config::loadConfig() >= 0 && store::loadFinanceBalanceHistory(balances_) >= 0 &&
-                 users_.load() >= 0 && imports_.load() >= 0 && mails_.load() >= 0 && init() > 0;
+  bool started = config::loadConfig() >= 0 && lockFolder() &&
+                 store::loadFinanceBalanceHistory(balances_) >= 0 && users_.load() >= 0 &&
+                 imports_.load() >= 0 && mails_.load() >= 0 && init() > 0;
   if (!started) {
     startFailed_ = true;
     pauseConsole();
@@ -51,6 +55,14 @@ int Service::run() {
   }
   // Standard input has ended: keep serving until a termination signal.
   for (;;) util::pauseMs(60 * 60 * 1000);
+}
+
+bool Service::lockFolder() {
+  std::string error;
+  if (folderLock_.acquire(kFolderLockFile, &error)) return true;
+  util::printAndLog("working folder in use: %s; one service per folder keeps its stores\n",
+                    error.c_str());
+  return false;
 }
 
 int Service::init() {

@@ -19,6 +19,7 @@
 #include "server/ReconnectionThread.h"
 #include "store/FinanceBalanceStore.h"
 #include "store/UserInfoStore.h"
+#include "util/Platform.h"
 
 namespace app {
 
@@ -35,6 +36,9 @@ class Service {
   int run();
 
  private:
+  // Takes the working folder's lock before any store is read; false (with
+  // one console and log line) when another process holds it.
+  bool lockFolder();
   // Brings the service up: 1 when every producer and consumer was created,
   // -1 otherwise (after cleanup()).
   int init();
@@ -59,6 +63,7 @@ class Service {
   store::FinanceBalanceStore imports_{store::kTradeImportHistoryFile};
   store::FinanceBalanceStore mails_{store::kEmailSendHistoryFile};
   store::UserInfoStore users_;
+  platform::FileLock folderLock_;
   server::ReconnectionThread reconnection_;
   operations::OperationContext context_;
 

@@ -29,6 +29,27 @@ constexpr int kSymbolNotFound = -1007;
 // without a ticket.
 constexpr int kNoRecord = 0;
 
+// Refusals that keep money safe; nothing is moved, imported or sent.
+// A movement or import without its key: the comment (a movement's) or the
+// serial (an import's) is empty as the server keeps it.
+constexpr int kNoMovementKey = -1010;
+// The key names another movement on the account: the same comment (or
+// serial) came before with another amount or kind.
+constexpr int kKeyConflict = -1011;
+// The movement is on file and may have been carried out, but the server's
+// history cannot be read to tell: sent again later, it is found or moved.
+constexpr int kHistoryUnreadable = -1012;
+// The service could not make its record of the request durable (a full
+// disk, a removed file).
+constexpr int kNotDurable = -1013;
+// A login (or agent account) outside 1 to 2^31-1.
+constexpr int kLoginOutOfRange = -1014;
+// An amount, price or profit that is not finite or whose magnitude is
+// 10^13 or more.
+constexpr int kAmountOutOfRange = -1015;
+// A trade import whose newOrder is a ticket of another account.
+constexpr int kOtherAccountsTrade = -1016;
+
 // The code that answers a failed manager call with result r: -r. A result
 // that is not a manager result code (0 or negative) gives -1.
 constexpr int failedCall(int result) { return result > 0 ? -result : -1; }

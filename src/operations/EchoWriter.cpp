@@ -6,15 +6,15 @@ void EchoWriter::text(const char* key, const std::string* value) {
   data_[key] = *value;
 }
 
-void EchoWriter::int64(const char* key, const std::int64_t* value) {
+void EchoWriter::int64(const char* key, const std::int64_t* value, Check) {
   data_[key] = Json::Int64(*value);
 }
 
-void EchoWriter::int32(const char* key, const int* value) {
+void EchoWriter::int32(const char* key, const int* value, Check) {
   data_[key] = *value;
 }
 
-void EchoWriter::real(const char* key, const double* value) {
+void EchoWriter::real(const char* key, const double* value, Check) {
   data_[key] = *value;
 }
 
@@ -22,7 +22,7 @@ void EchoWriter::routeType(const std::string* value) {
   data_["routeType"] = *value;
 }
 
-void EchoWriter::intList(const char* key, const std::vector<int>* value) {
+void EchoWriter::intList(const char* key, const std::vector<int>* value, Check) {
   if (value->empty()) {
     data_[key] = Json::Value(Json::nullValue);
     return;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "operations/FieldCheck.h"
+
 namespace operations {
 
 // The data object of *record, by its field list (defined below).
@@ -24,19 +26,25 @@ class EchoWriter {
   EchoWriter& operator=(const EchoWriter&) = delete;
 
   void text(const char* key, const std::string* value);
-  void int64(const char* key, const std::int64_t* value);
-  void int32(const char* key, const int* value);
-  void real(const char* key, const double* value);
+  // A field's check (FieldCheck.h) is the reader's: the reply carries the
+  // value as read, also when it was refused.
+  void int64(const char* key, const std::int64_t* value, Check = Check::kNone);
+  void int32(const char* key, const int* value, Check = Check::kNone);
+  void real(const char* key, const double* value, Check = Check::kNone);
   // "routeType" as text (empty when the request had none).
   void routeType(const std::string* value);
   // The reader's conversions of these kinds are its own; the reply carries
   // the value as read.
   void convertedText(const char* key, const std::string* value) { text(key, value); }
-  void truncatedInt32(const char* key, const int* value) { int32(key, value); }
+  void truncatedInt32(const char* key, const int* value, Check = Check::kNone) {
+    int32(key, value);
+  }
   void millisAsSeconds(const char* key, const int* value) { int32(key, value); }
-  void routedReal(const char* key, const double* value) { real(key, value); }
+  void routedReal(const char* key, const double* value, Check = Check::kNone) {
+    real(key, value);
+  }
   // An array of the integers in order; null when the list is empty.
-  void intList(const char* key, const std::vector<int>* value);
+  void intList(const char* key, const std::vector<int>* value, Check = Check::kNone);
   // A field only the reply carries (RequestReader leaves it alone).
   void replyInt32(const char* key, const int* value) { int32(key, value); }
   // A nested object written by its own field list.

@@ -5,10 +5,12 @@
 //   2. the request record read by its field list (RequestReader.h); a value
 //      JsonCpp cannot convert throws Json::LogicError out of the runner
 //      before any manager call, and no reply is sent;
-//   3. when a manager link has no interface: the operation's console line
+//   3. a value that failed its check at the door (FieldCheck.h): its
+//      refusal printed and logged, its code, without any manager call;
+//   4. when a manager link has no interface: the operation's console line
 //      (if it has one) and code -1, without any manager call;
-//   4. otherwise the operation's body, which returns the reply code;
-//   5. exactly one reply, echoing the record as the body left it.
+//   5. otherwise the operation's body, which returns the reply code;
+//   6. exactly one reply, echoing the record as the body left it.
 //
 // An operation is its record and its body:
 //
@@ -33,6 +35,7 @@
 #include "messaging/ReplyCodes.h"
 #include "messaging/ReplySender.h"
 #include "operations/OperationContext.h"
+#include "operations/Refusal.h"
 #include "operations/Reply.h"
 #include "operations/RequestReader.h"
 #include "util/Console.h"
@@ -55,9 +58,11 @@ int runOperation(const OperationShape& shape, OperationContext& ctx,
   if (shape.pauseMs > 0) util::pauseMs(shape.pauseMs);
   if (shape.beforeRead != nullptr && ctx.hasInterfaces()) shape.beforeRead(ctx);
   Record record;
-  readRecord(request, &record);
+  const Refusal refusal = readRecord(request, &record);
   int code = codes::kNoInterface;
-  if (ctx.hasInterfaces()) {
+  if (refusal.code != 0) {
+    code = refuse(refusal);
+  } else if (ctx.hasInterfaces()) {
     code = body(ctx, record);
   } else if (shape.noInterfaceLine != nullptr) {
     util::consolePrint("%s", shape.noInterfaceLine);

@@ -1,7 +1,10 @@
 #include "operations/PumpEvent.h"
 
 #include <atomic>
+#include <vector>
 
+#include "operations/TradeComment.h"
+#include "operations/balance/BalanceHistoryCheck.h"
 #include "server/FieldText.h"
 
 namespace operations {
@@ -11,14 +14,29 @@ std::atomic<store::FinanceBalanceStore*> gBalances{nullptr};
 std::atomic<store::UserInfoStore*> gUsers{nullptr};
 std::atomic<server::ManagerLink*> gPumping{nullptr};
 
+// A balance or credit trade marks the one movement on file that it can be:
+// a record of the account not yet carried out whose key text, as the
+// server keeps it, is the trade's comment, with the trade's kind and
+// amount (isMovementOf). When two records could both be it (comments that
+// share the 31 bytes the server keeps, with one amount) or another record
+// holds its ticket, nothing is marked: the operation that moved the money
+// marks its own record, and a repeat finds it in the server's history.
 void onTrade(int type, const mt::TradeRecord& trade) {
   if (type != mt::TRANS_DELETE) return;
   if (trade.cmd != mt::OP_BALANCE && trade.cmd != mt::OP_CREDIT) return;
   store::FinanceBalanceStore* balances = gBalances.load();
   if (balances == nullptr) return;
-  balances->markHandled(
-      store::HistoryKey{mt::fieldText(trade.comment), trade.login},
-      trade.order);
+  const store::FinanceBalance* candidate = nullptr;
+  int candidates = 0;
+  const std::vector<store::FinanceBalance> records = balances->recordsOf(trade.login);
+  for (const store::FinanceBalance& record : records) {
+    if (record.order == trade.order) return;  // already its record's
+    if (record.order == 0 && isMovementOf(trade, record, tradeComment(record.comment))) {
+      candidate = &record;
+      ++candidates;
+    }
+  }
+  if (candidates == 1) balances->claim(store::keyOf(*candidate), trade.order, nullptr);
 }
 
 void onUser(int type, const mt::UserRecord& user) {

@@ -1,8 +1,9 @@
 // The pumping handler: keeps the two stores in step with what the trading
 // server pushes to the pumping manager.
-//   trade change (9), type 1, cmd 6 or 7: the balance-history record of
-//     (comment, login) is marked carried out with the trade's ticket and
-//     the store saved; an unknown key changes nothing.
+//   trade change (9), type 1, cmd 6 or 7: the one balance-history record
+//     of the login that the trade can be (its comment, kind and amount,
+//     see onTrade) is marked carried out with the trade's ticket and
+//     journaled; none, or more than one, changes nothing.
 //   account change (3), type 0 or 2: the account's identity entry is set;
 //     type 1: it is removed (memory only).
 //   quote change (5): the updated quotes are read and dropped.

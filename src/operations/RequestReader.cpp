@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "messaging/ReplyCodes.h"
+#include "util/Console.h"
 #include "util/TextConvert.h"
 
 namespace operations {
@@ -11,16 +13,19 @@ void RequestReader::text(const char* key, std::string* out) {
   *out = value(key).asString();
 }
 
-void RequestReader::int64(const char* key, std::int64_t* out) {
+void RequestReader::int64(const char* key, std::int64_t* out, Check check) {
   *out = value(key).asInt64();
+  admit(key, *out, check);
 }
 
-void RequestReader::int32(const char* key, int* out) {
+void RequestReader::int32(const char* key, int* out, Check check) {
   *out = value(key).asInt();
+  admit(key, std::int64_t{*out}, check);
 }
 
-void RequestReader::real(const char* key, double* out) {
+void RequestReader::real(const char* key, double* out, Check check) {
   *out = value(key).asDouble();
+  admit(key, *out, check);
 }
 
 void RequestReader::routeType(std::string* out) {
@@ -32,12 +37,13 @@ void RequestReader::convertedText(const char* key, std::string* out) {
   *out = util::toServerText(value(key).asString());
 }
 
-void RequestReader::truncatedInt32(const char* key, int* out) {
+void RequestReader::truncatedInt32(const char* key, int* out, Check check) {
   const double v = std::trunc(value(key).asDouble());
   if (!(v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max())) {
     Json::throwLogicError(std::string(key) + ": real number out of the int range");
   }
   *out = static_cast<int>(v);
+  admit(key, std::int64_t{*out}, check);
 }
 
 void RequestReader::millisAsSeconds(const char* key, int* out) {
@@ -48,16 +54,40 @@ void RequestReader::millisAsSeconds(const char* key, int* out) {
   *out = static_cast<int>(seconds);
 }
 
-void RequestReader::routedReal(const char* key, double* out) {
+void RequestReader::routedReal(const char* key, double* out, Check check) {
   *out = value("routeType").isNull() ? 0.0 : value(key).asDouble();
+  admit(key, *out, check);
 }
 
-void RequestReader::intList(const char* key, std::vector<int>* out) {
+void RequestReader::intList(const char* key, std::vector<int>* out, Check check) {
   const Json::Value& v = value(key);
   const Json::ArrayIndex n = v.size();
   out->clear();
   out->reserve(n);
-  for (Json::ArrayIndex i = 0; i < n; ++i) out->push_back(v[i].asInt());
+  for (Json::ArrayIndex i = 0; i < n; ++i) {
+    out->push_back(v[i].asInt());
+    admit(key, std::int64_t{out->back()}, check);
+  }
+}
+
+void RequestReader::admit(const char* key, std::int64_t value, Check check) {
+  if (refusal_.code != 0) return;
+  const std::int64_t lowest = check == Check::kLogin ? 1 : 0;
+  if ((check == Check::kLogin || check == Check::kAgent) &&
+      (value < lowest || value > kMaxLogin)) {
+    refusal_ = {codes::kLoginOutOfRange,
+                util::formatText("%s %lld is outside %lld to %lld", key,
+                                 static_cast<long long>(value), static_cast<long long>(lowest),
+                                 static_cast<long long>(kMaxLogin))};
+  }
+}
+
+void RequestReader::admit(const char* key, double value, Check check) {
+  if (refusal_.code != 0 || check != Check::kMoney) return;
+  if (!std::isfinite(value) || std::fabs(value) >= kMoneyLimit) {
+    refusal_ = {codes::kAmountOutOfRange,
+                util::formatText("%s %g is not a finite amount below 10^13", key, value)};
+  }
 }
 
 }  // namespace operations

@@ -21,6 +21,11 @@
 // expected, a text where a number is expected, a number out of range)
 // throws Json::LogicError out of the reader. The reader catches nothing:
 // read the whole record before any manager call or reply.
+//
+// A key may name a check (FieldCheck.h): f.int64("login", &login,
+// Check::kLogin). The value is read all the same; the first value that
+// fails its check is the record's refusal (readRecord), and the operation
+// replies its code without calling anything.
 #ifndef MT4BRIDGE_OPERATIONS_REQUEST_READER_H_
 #define MT4BRIDGE_OPERATIONS_REQUEST_READER_H_
 
@@ -30,6 +35,9 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "operations/FieldCheck.h"
+#include "operations/Refusal.h"
 
 namespace operations {
 
@@ -44,11 +52,11 @@ class RequestReader {
   // asString(): "" when absent or null.
   void text(const char* key, std::string* out);
   // asInt64(): 0 when absent or null; a fraction is cut toward zero.
-  void int64(const char* key, std::int64_t* out);
+  void int64(const char* key, std::int64_t* out, Check check = Check::kNone);
   // asInt(): 0 when absent or null; a fraction is cut toward zero.
-  void int32(const char* key, int* out);
+  void int32(const char* key, int* out, Check check = Check::kNone);
   // asDouble(): 0.0 when absent or null; an integer is taken as is.
-  void real(const char* key, double* out);
+  void real(const char* key, double* out, Check check = Check::kNone);
   // "routeType" with asString(), only when present and not null; else "".
   void routeType(std::string* out);
   // asString() converted to the server's single-byte text
@@ -56,17 +64,17 @@ class RequestReader {
   void convertedText(const char* key, std::string* out);
   // asDouble() cut toward zero (an account or ticket sent as a real
   // number); a value outside the int range, or not finite, throws.
-  void truncatedInt32(const char* key, int* out);
+  void truncatedInt32(const char* key, int* out, Check check = Check::kNone);
   // A time in milliseconds (asInt64()) as whole seconds, cut toward zero;
   // seconds outside the int range throw.
   void millisAsSeconds(const char* key, int* out);
   // asDouble() only when the request carries a "routeType" that is not
   // null; else 0.0 whatever the key holds.
-  void routedReal(const char* key, double* out);
+  void routedReal(const char* key, double* out, Check check = Check::kNone);
   // The value's size(), then every element with asInt(), in order. Absent,
   // null, or a plain number or text gives an empty list; an object with
   // members throws.
-  void intList(const char* key, std::vector<int>* out);
+  void intList(const char* key, std::vector<int>* out, Check check = Check::kNone);
   // A field the request does not carry (a ticket the operation finds):
   // left as the record initialises it; only the reply writes it.
   void replyInt32(const char*, int*) {}
@@ -76,6 +84,7 @@ class RequestReader {
   void object(const char* key, Record* out) {
     RequestReader nested(value(key));
     out->fields(nested);
+    if (refusal_.code == 0) refusal_ = nested.refusal_;
   }
 
   // An array of objects, each read by Item's field list and kept under its
@@ -92,6 +101,7 @@ class RequestReader {
       Item item;
       RequestReader nested(element);
       item.fields(nested);
+      if (refusal_.code == 0) refusal_ = nested.refusal_;
       (*out)[item.name()] = item;
     }
   }
@@ -100,16 +110,27 @@ class RequestReader {
   // by rules of their own.
   const Json::Value& value(const char* key) const { return object_[key]; }
 
+  // The first value that failed its check (code 0 when none did).
+  const Refusal& refusal() const { return refusal_; }
+
  private:
+  // Records key's value as the refusal when it fails check and none has
+  // been recorded yet.
+  void admit(const char* key, std::int64_t value, Check check);
+  void admit(const char* key, double value, Check check);
+
   const Json::Value& object_;
+  Refusal refusal_;
 };
 
-// Fills *record from request by the record's field list. Throws what
-// RequestReader throws.
+// Fills *record from request by the record's field list and returns the
+// refusal of the first value that failed its check (code 0 when none did).
+// Throws what RequestReader throws.
 template <typename Record>
-void readRecord(const Json::Value& request, Record* record) {
+Refusal readRecord(const Json::Value& request, Record* record) {
   RequestReader reader(request);
   record->fields(reader);
+  return reader.refusal();
 }
 
 }  // namespace operations

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "messaging/ReplyCodes.h"
+
 namespace operations {
 namespace {
 
@@ -66,20 +68,63 @@ void SchemaWriter::listOf(const char* key, Json::Value items, const char* readin
   add(key, property, Json::Value(Json::arrayValue), reading, reply);
 }
 
+Json::Value SchemaWriter::checked(Json::Value property, Check check) const {
+  if (side_ != SchemaSide::kRequest) return property;
+  const bool integer = property["type"] == "integer";
+  switch (check) {
+    case Check::kLogin:
+    case Check::kAgent:
+      property["minimum"] = check == Check::kLogin ? 1 : 0;
+      if (integer) {
+        property["maximum"] = Json::Int64(kMaxLogin);
+      } else {
+        property.removeMember("exclusiveMinimum");
+        property["exclusiveMaximum"] = Json::Int64(kMaxLogin) + 1;
+      }
+      break;
+    case Check::kMoney:
+      property["exclusiveMinimum"] = -Json::Int64(kMoneyLimit);
+      property["exclusiveMaximum"] = Json::Int64(kMoneyLimit);
+      break;
+    case Check::kNone:
+      break;
+  }
+  return property;
+}
+
+std::string SchemaWriter::checkedReading(const char* reading, Check check) const {
+  switch (check) {
+    case Check::kLogin:
+      return std::string(reading) + "; an account outside 1 to 2147483647 is refused (" +
+             std::to_string(codes::kLoginOutOfRange) + ")";
+    case Check::kAgent:
+      return std::string(reading) + "; outside 0 (none) to 2147483647 refused (" +
+             std::to_string(codes::kLoginOutOfRange) + ")";
+    case Check::kMoney:
+      return std::string(reading) + "; refused (" + std::to_string(codes::kAmountOutOfRange) +
+             ") when not finite or of magnitude 10^13 or more";
+    case Check::kNone:
+      break;
+  }
+  return reading;
+}
+
 void SchemaWriter::text(const char* key, const std::string*) {
   add(key, typed("string"), "", kTextReading);
 }
 
-void SchemaWriter::int64(const char* key, const std::int64_t*) {
-  add(key, integer(Limits64::min(), Limits64::max()), 0, "absent or null: 0");
+void SchemaWriter::int64(const char* key, const std::int64_t*, Check check) {
+  add(key, checked(integer(Limits64::min(), Limits64::max()), check), 0,
+      checkedReading("absent or null: 0", check).c_str());
 }
 
-void SchemaWriter::int32(const char* key, const int*) {
-  add(key, int32Range(), 0, "absent or null: 0");
+void SchemaWriter::int32(const char* key, const int*, Check check) {
+  add(key, checked(int32Range(), check), 0, checkedReading("absent or null: 0", check).c_str());
 }
 
-void SchemaWriter::real(const char* key, const double*) {
-  add(key, typed("number"), 0, "absent or null: 0");
+void SchemaWriter::real(const char* key, const double*, Check check) {
+  add(key, checked(typed("number"), check), 0,
+      checkedReading("absent or null: 0", check).c_str());
 }
 
 void SchemaWriter::routeType(const std::string*) {
@@ -92,14 +137,15 @@ void SchemaWriter::convertedText(const char* key, const std::string*) {
       "absent or null: \"\"");
 }
 
-void SchemaWriter::truncatedInt32(const char* key, const int*) {
+void SchemaWriter::truncatedInt32(const char* key, const int*, Check check) {
   Json::Value property = int32Range();
   if (side_ == SchemaSide::kRequest) {
     property = typed("number");
     property["exclusiveMinimum"] = Json::Int64(Limits32::min()) - 1;
     property["exclusiveMaximum"] = Json::Int64(Limits32::max()) + 1;
   }
-  add(key, property, 0, "a fraction is cut toward zero; absent or null: 0",
+  add(key, checked(property, check), 0,
+      checkedReading("a fraction is cut toward zero; absent or null: 0", check).c_str(),
       "the 32-bit integer read");
 }
 
@@ -114,15 +160,17 @@ void SchemaWriter::millisAsSeconds(const char* key, const int*) {
       "whole seconds, as read");
 }
 
-void SchemaWriter::routedReal(const char* key, const double*) {
-  add(key, typed("number"), 0,
-      "read only when the request's routeType is present and not null; "
-      "absent or null, or without routeType: 0");
+void SchemaWriter::routedReal(const char* key, const double*, Check check) {
+  add(key, checked(typed("number"), check), 0,
+      checkedReading("read only when the request's routeType is present and not null; "
+                     "absent or null, or without routeType: 0",
+                     check)
+          .c_str());
 }
 
-void SchemaWriter::intList(const char* key, const std::vector<int>*) {
-  listOf(key, int32Range(),
-         "in order; absent, null or not an array: none",
+void SchemaWriter::intList(const char* key, const std::vector<int>*, Check check) {
+  listOf(key, checked(int32Range(), check),
+         checkedReading("in order; absent, null or not an array: none", check).c_str(),
          "the integers in request order; null when there is none");
 }
 

@@ -9,7 +9,8 @@
 // kRequest: the request object. Every key the reader reads, typed as the
 // reader reads it best (texts "string", 32- and 64-bit integers "integer"
 // with their range, reals "number", lists arrays of 32-bit integers,
-// nested objects by their own field lists); its "default" is what an
+// nested objects by their own field lists), narrowed to what its check
+// (FieldCheck.h) admits; its "default" is what an
 // absent key reads as and its "description" says how it is read. null is
 // allowed under every key: the reader takes null as absent. No key is
 // required (absent keys read as their default) and other keys are allowed
@@ -33,6 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "operations/FieldCheck.h"
+
 namespace operations {
 
 enum class SchemaSide { kRequest, kReply };
@@ -48,15 +51,15 @@ class SchemaWriter {
   SchemaWriter& operator=(const SchemaWriter&) = delete;
 
   void text(const char* key, const std::string*);
-  void int64(const char* key, const std::int64_t*);
-  void int32(const char* key, const int*);
-  void real(const char* key, const double*);
+  void int64(const char* key, const std::int64_t*, Check check = Check::kNone);
+  void int32(const char* key, const int*, Check check = Check::kNone);
+  void real(const char* key, const double*, Check check = Check::kNone);
   void routeType(const std::string*);
   void convertedText(const char* key, const std::string*);
-  void truncatedInt32(const char* key, const int*);
+  void truncatedInt32(const char* key, const int*, Check check = Check::kNone);
   void millisAsSeconds(const char* key, const int*);
-  void routedReal(const char* key, const double*);
-  void intList(const char* key, const std::vector<int>*);
+  void routedReal(const char* key, const double*, Check check = Check::kNone);
+  void intList(const char* key, const std::vector<int>*, Check check = Check::kNone);
   // In the reply only.
   void replyInt32(const char* key, const int*);
   template <typename Record>
@@ -81,6 +84,11 @@ class SchemaWriter {
   void add(const char* key, Json::Value property, const Json::Value& absent,
            const char* reading, const char* reply = nullptr);
   void listOf(const char* key, Json::Value items, const char* reading, const char* reply);
+  // property (an integer or number) narrowed to what check admits, and
+  // reading with the refusal appended, on the request side; as they are
+  // on the reply side (the reply carries the value as read).
+  Json::Value checked(Json::Value property, Check check) const;
+  std::string checkedReading(const char* reading, Check check) const;
 
   SchemaSide side_;
   Json::Value schema_;

@@ -60,6 +60,10 @@ bool readObject(const element& value, FinanceBalance* out) {
       ok = readInt32(field.value, &out->isHandle);
     } else if (key == "order") {
       ok = readInt32(field.value, &out->order);
+    } else if (key == "cmd") {
+      ok = readInt32(field.value, &out->cmd);
+    } else if (key == "requested") {
+      ok = readNumber(field.value, &out->requested);
     }
     if (!ok) return false;
   }

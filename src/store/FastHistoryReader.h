@@ -5,8 +5,9 @@
 // It only accepts what it reads exactly as the JSON library's reader and
 // conversions would: well-formed JSON without comments, nested no deeper
 // than 64 levels, texts under "serial" and "comment", numbers under
-// "amount", whole numbers in the 32-bit range under "login", "isHandle"
-// and "order" (any key may be missing; of a key given twice the later
+// "amount" and "requested", whole numbers in the 32-bit range under
+// "login", "isHandle", "order" and "cmd" (any key may be missing; of a key
+// given twice the later
 // counts; other keys are skipped). On anything else it answers false, and
 // the caller reads the text with the JSON library, whose rules decide.
 #ifndef MT4BRIDGE_STORE_FAST_HISTORY_READER_H_

@@ -14,6 +14,12 @@ struct FinanceBalance {
   int login = 0;        // the account
   int isHandle = 0;     // 1 = the server has carried the movement out
   int order = 0;        // the server's ticket; 0 until established
+  // What the request asked for, so that a repeat can be told from another
+  // movement under the same key: the kind (6 balance, 7 credit; 0 = not
+  // known, a record of an older file, of a trade import or of a mail) and
+  // the amount as requested.
+  int cmd = 0;
+  double requested = 0;
 };
 
 // The key of a movement: its comment and its account, kept apart so that

@@ -114,6 +114,8 @@ bool recordFromJson(const Json::Value& element, FinanceBalance* r) {
     r->login = element.get("login", 0).asInt();
     r->isHandle = element.get("isHandle", 0).asInt();
     r->order = element.get("order", 0).asInt();
+    r->cmd = element.get("cmd", 0).asInt();
+    r->requested = element.get("requested", 0).asDouble();
   } catch (const Json::Exception&) {
     return false;
   }
@@ -130,6 +132,10 @@ bool recordFromJsonText(std::string_view text, FinanceBalance* r) {
 void appendFinanceBalanceRecord(std::string* out, const FinanceBalance& r) {
   out->append("{\"amount\":");
   out->append(amountText(r.amount));
+  if (r.cmd != 0) {
+    out->append(",\"cmd\":");
+    out->append(std::to_string(r.cmd));
+  }
   out->append(",\"comment\":");
   appendQuoted(out, r.comment);
   out->append(",\"isHandle\":");
@@ -138,6 +144,10 @@ void appendFinanceBalanceRecord(std::string* out, const FinanceBalance& r) {
   out->append(std::to_string(r.login));
   out->append(",\"order\":");
   out->append(std::to_string(r.order));
+  if (r.requested != 0) {
+    out->append(",\"requested\":");
+    out->append(amountText(r.requested));
+  }
   out->append(",\"serial\":");
   appendQuoted(out, r.serial);
   out->push_back('}');

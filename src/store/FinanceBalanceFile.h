@@ -1,8 +1,10 @@
 // The balance-history file's content: a JSON array with one object per
 // record, in key order, each holding all six keys ("amount", "comment",
-// "isHandle", "login", "order", "serial", written in that ascending order),
-// the whole array on one line followed by one line feed. No records: the
-// empty text.
+// "isHandle", "login", "order", "serial"), and "cmd" and "requested" each
+// when it is not 0 (a record that knows its request), all in ascending
+// order of key, the whole array on one line followed by one line feed. No
+// records: the empty text. A reader of the six keys alone reads every
+// record as before.
 //
 // Its journal (the changes since the file was written): one record object
 // per line, each followed by a line feed, in the order of the changes.
@@ -38,7 +40,8 @@ void appendFinanceBalanceRecord(std::string* out, const FinanceBalance& record);
 // a JSON array, an element is not an object, or a value cannot be converted
 // by the JSON library (an object or array where a text or number belongs, a
 // text where a number belongs, a number out of the 32-bit range). A missing
-// key reads as empty or 0; of two elements with the same key the later wins.
+// key reads as empty or 0 ("cmd" and "requested" included); of two elements
+// with the same key the later wins.
 // Well-formed files are read by a fast reader (FastHistoryReader.h), any
 // other text by the JSON library, with the same result.
 int decodeFinanceBalanceHistory(const std::string& text, FinanceBalanceMap* out);

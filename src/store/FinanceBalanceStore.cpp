@@ -1,5 +1,6 @@
 #include "store/FinanceBalanceStore.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 
@@ -47,9 +48,11 @@ int FinanceBalanceStore::load() {
   journal_.close();
   if (result != 1) {
     records_.clear();
+    byLogin_.clear();
     return result;
   }
   records_.swap(loaded);
+  indexAllLocked();
   snapshotBytes_ = snapshotText.size();
   // Cut a torn last line now, so that the next line does not join it.
   std::string error;
@@ -69,7 +72,7 @@ void FinanceBalanceStore::close() {
   stopCompactionThread();
 }
 
-void FinanceBalanceStore::journalLocked(const FinanceBalance& record) {
+bool FinanceBalanceStore::journalLocked(const FinanceBalance& record) {
   std::string line;
   appendFinanceBalanceRecord(&line, record);
   line.push_back('\n');
@@ -77,15 +80,51 @@ void FinanceBalanceStore::journalLocked(const FinanceBalance& record) {
   if ((!journal_.isOpen() && !journal_.open(journalPath_, kWholeFile, &error)) ||
       !journal_.append(line, &error)) {
     reportFailure(error);
-    return;
+    return false;
   }
-  if (compactionWanted_ || compacting_ || stopping_ ||
-      !journalTooLong(journal_.size(), snapshotBytes_)) {
-    return;
+  if (unjournaled_ > snapshotted_ || journalTooLong(journal_.size(), snapshotBytes_)) {
+    wantCompactionLocked();
   }
+  return true;
+}
+
+void FinanceBalanceStore::wantCompactionLocked() {
+  if (compactionWanted_ || compacting_ || stopping_) return;
   compactionWanted_ = true;
   if (!compactor_.joinable()) compactor_ = std::thread(&FinanceBalanceStore::compactWhenAsked, this);
   compaction_.notify_all();
+}
+
+bool FinanceBalanceStore::storeLocked(const HistoryKey& key, const FinanceBalance& record) {
+  const bool journaled = journalLocked(record);
+  // A movement marked carried out is kept even so: the mark can only keep
+  // money from moving twice, and the next snapshot writes it.
+  const bool kept = journaled || record.isHandle == 1;
+  if (!kept) return false;
+  if (!journaled) {
+    ++unjournaled_;
+    wantCompactionLocked();
+  }
+  auto [it, inserted] = records_.insert_or_assign(key, record);
+  if (inserted) byLogin_[key.login].push_back(it);
+  return true;
+}
+
+bool FinanceBalanceStore::ticketHeldLocked(int login, int ticket,
+                                           const HistoryKey& except) const {
+  auto found = byLogin_.find(login);
+  if (found == byLogin_.end()) return false;
+  for (const Records::iterator& it : found->second) {
+    if (it->second.order == ticket && !(it->first == except)) return true;
+  }
+  return false;
+}
+
+void FinanceBalanceStore::indexAllLocked() {
+  byLogin_.clear();
+  for (auto it = records_.begin(); it != records_.end(); ++it) {
+    byLogin_[it->first.login].push_back(it);
+  }
 }
 
 void FinanceBalanceStore::compactWhenAsked() {
@@ -108,6 +147,7 @@ void FinanceBalanceStore::compact() {
   // Every line in the journal now is in the copy.
   if (!journal_.isOpen() && !journal_.open(journalPath_, kWholeFile, &error)) reportFailure(error);
   const uint64_t covered = journal_.size();
+  const uint64_t unjournaled = unjournaled_;
   std::vector<FinanceBalance> records = copyLocked();
   lock.unlock();
 
@@ -120,6 +160,7 @@ void FinanceBalanceStore::compact() {
   lock.lock();
   if (written) {
     snapshotBytes_ = text.size();
+    snapshotted_ = std::max(snapshotted_, unjournaled);
     dropJournalPrefixLocked(covered);
   } else {
     reportFailure(error);
@@ -155,47 +196,78 @@ bool FinanceBalanceStore::find(const HistoryKey& key, FinanceBalance* out) const
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = records_.find(key);
   if (it == records_.end()) return false;
-  *out = it->second;
+  if (out != nullptr) *out = it->second;
   return true;
 }
 
-bool FinanceBalanceStore::insertIfAbsentAndSave(const HistoryKey& key,
-                                                const FinanceBalance& record,
-                                                FinanceBalance* existing) {
+FinanceBalanceStore::Insert FinanceBalanceStore::insertIfAbsentAndSave(
+    const HistoryKey& key, const FinanceBalance& record, FinanceBalance* existing) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto result = records_.emplace(key, record);
-  if (result.second) {
-    journalLocked(record);
-  } else if (existing != nullptr) {
-    *existing = result.first->second;
+  auto it = records_.find(key);
+  if (it != records_.end()) {
+    if (existing != nullptr) *existing = it->second;
+    return Insert::kPresent;
   }
-  return result.second;
+  return storeLocked(key, record) ? Insert::kInserted : Insert::kNotDurable;
 }
 
 void FinanceBalanceStore::put(const FinanceBalance& record) {
   std::lock_guard<std::mutex> lock(mutex_);
-  records_[keyOf(record)] = record;
+  const HistoryKey key = keyOf(record);
+  auto [it, inserted] = records_.insert_or_assign(key, record);
+  if (inserted) byLogin_[key.login].push_back(it);
 }
 
-void FinanceBalanceStore::putAndSave(const FinanceBalance& record) {
-  putAndSave(keyOf(record), record);
+bool FinanceBalanceStore::putAndSave(const FinanceBalance& record) {
+  return putAndSave(keyOf(record), record);
 }
 
-void FinanceBalanceStore::putAndSave(const HistoryKey& key,
-                                     const FinanceBalance& record) {
+bool FinanceBalanceStore::putAndSave(const HistoryKey& key, const FinanceBalance& record) {
   std::lock_guard<std::mutex> lock(mutex_);
-  records_[key] = record;
-  journalLocked(record);
+  return storeLocked(key, record);
 }
 
 bool FinanceBalanceStore::markHandled(const HistoryKey& key, int order) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = records_.find(key);
   if (it == records_.end()) return false;
-  it->second.isHandle = 1;
-  it->second.order = order;
-  journalLocked(it->second);
+  FinanceBalance handled = it->second;
+  handled.isHandle = 1;
+  handled.order = order;
+  storeLocked(key, handled);
   return true;
+}
+
+FinanceBalanceStore::Claim FinanceBalanceStore::claim(const HistoryKey& key, int ticket,
+                                                      FinanceBalance* existing) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = records_.find(key);
+  if (it == records_.end()) return Claim::kAbsent;
+  if (it->second.order != 0) {
+    if (existing != nullptr) *existing = it->second;
+    return Claim::kTicketed;
+  }
+  if (ticketHeldLocked(key.login, ticket, key)) return Claim::kTaken;
+  FinanceBalance handled = it->second;
+  handled.isHandle = 1;
+  handled.order = ticket;
+  storeLocked(key, handled);
+  return Claim::kClaimed;
+}
+
+bool FinanceBalanceStore::ticketHeld(int login, int ticket, const HistoryKey& except) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ticketHeldLocked(login, ticket, except);
+}
+
+std::vector<FinanceBalance> FinanceBalanceStore::recordsOf(int login) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<FinanceBalance> out;
+  auto found = byLogin_.find(login);
+  if (found == byLogin_.end()) return out;
+  out.reserve(found->second.size());
+  for (const Records::iterator& it : found->second) out.push_back(it->second);
+  return out;
 }
 
 std::vector<FinanceBalance> FinanceBalanceStore::snapshot() const {

@@ -6,11 +6,16 @@
 // since the snapshot was written.
 //
 // Every change is one line appended to the journal and flushed to disk
-// before the call returns, so its cost does not grow with the store. The
-// store compacts itself: when the journal has grown past a quarter of the
-// snapshot (and past 1 MiB), a thread of its own writes a fresh snapshot
-// atomically and then starts the journal anew; save() and close() compact
-// at once. A crash at any moment loses no change whose call had returned.
+// before the call returns, so its cost does not grow with the store. A
+// change whose line cannot be made durable (a full disk, a removed file) is
+// not made, and the call says so; except a record marked carried out
+// (isHandle 1), which is kept in memory (the mark can only keep money from
+// moving twice) and written by the next snapshot, asked for at once and
+// again with every later change until one is written. The store compacts
+// itself: when the journal has grown past a quarter of the snapshot (and
+// past 1 MiB), a thread of its own writes a fresh snapshot atomically and
+// then starts the journal anew; save() and close() compact at once. A
+// crash at any moment loses no change whose call had returned success.
 //
 // Thread-safe: one lock serialises lookups and changes, and is never held
 // while a snapshot is encoded or written, nor while the caller talks to the
@@ -24,6 +29,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "store/FinanceBalance.h"
@@ -44,6 +50,9 @@ std::string journalPathOf(const std::string& path);
 
 class FinanceBalanceStore {
  public:
+  enum class Insert { kInserted, kPresent, kNotDurable };
+  enum class Claim { kClaimed, kTaken, kTicketed, kAbsent };
+
   // path: the snapshot file; the journal is journalPathOf(path). Writing
   // either also writes its name + ".tmp" on the way.
   explicit FinanceBalanceStore(std::string path = kFinanceBalanceHistoryFile);
@@ -75,29 +84,47 @@ class FinanceBalanceStore {
   // journaled. For a clean stop.
   void close();
 
-  // Copies the record under key into *out; false when absent.
+  // Copies the record under key into *out (when not null); false when
+  // absent.
   bool find(const HistoryKey& key, FinanceBalance* out) const;
 
   // One step under the lock: when key is absent stores a copy of record
-  // under it, journals it and returns true; when present copies the
-  // stored record into *existing (when not null) and returns false, with
-  // nothing written.
-  bool insertIfAbsentAndSave(const HistoryKey& key, const FinanceBalance& record,
-                             FinanceBalance* existing);
+  // under it and journals it (kInserted; kNotDurable when the journal
+  // failed and record is not handled: nothing stored); when present copies
+  // the stored record into *existing (when not null), with nothing written
+  // (kPresent).
+  Insert insertIfAbsentAndSave(const HistoryKey& key, const FinanceBalance& record,
+                               FinanceBalance* existing);
 
   // Stores a copy of record under keyOf(record), replacing any; nothing is
   // written to disk.
   void put(const FinanceBalance& record);
 
   // Stores a copy of record under key (or keyOf(record)), replacing any,
-  // and journals it, as one step under the lock. The files keep records
-  // by keyOf(record): callers store under that key.
-  void putAndSave(const FinanceBalance& record);
-  void putAndSave(const HistoryKey& key, const FinanceBalance& record);
+  // and journals it, as one step under the lock; false when the journal
+  // failed and the change was not made (record not handled). The files
+  // keep records by keyOf(record): callers store under that key.
+  bool putAndSave(const FinanceBalance& record);
+  bool putAndSave(const HistoryKey& key, const FinanceBalance& record);
 
-  // If key is present: sets its isHandle to 1 and its order, journals the
-  // record and returns true. Absent: nothing changes, nothing is written.
+  // If key is present: sets its isHandle to 1 and its order and journals
+  // the record; false when absent.
   bool markHandled(const HistoryKey& key, int order);
+
+  // Gives ticket to the movement under key, as one step under the lock:
+  // when the record has no ticket yet (order 0) and no other record of its
+  // login holds ticket, sets isHandle 1 and order ticket and journals it
+  // (kClaimed). Otherwise nothing changes: kTaken (another record of the
+  // login holds ticket), kTicketed (the record has a ticket already,
+  // copied into *existing when not null), kAbsent.
+  Claim claim(const HistoryKey& key, int ticket, FinanceBalance* existing);
+
+  // True when a record of login other than the one under except holds
+  // ticket as its order.
+  bool ticketHeld(int login, int ticket, const HistoryKey& except) const;
+
+  // The records of login (copies).
+  std::vector<FinanceBalance> recordsOf(int login) const;
 
   // All records in key order (a copy).
   std::vector<FinanceBalance> snapshot() const;
@@ -105,9 +132,19 @@ class FinanceBalanceStore {
   const std::string& path() const { return path_; }
 
  private:
+  using Records = std::map<HistoryKey, FinanceBalance>;
+
   // Appends record's line to the journal (opened on first use). Failures
-  // are printed; the change stays in memory.
-  void journalLocked(const FinanceBalance& record);
+  // are printed; false then.
+  bool journalLocked(const FinanceBalance& record);
+  // Stores record under key and journals it; when the journal fails the
+  // map is left as it was and false returned, unless record is handled
+  // (kept, and a snapshot asked for). mutex_ held.
+  bool storeLocked(const HistoryKey& key, const FinanceBalance& record);
+  // Wakes the compaction thread (started on first use). mutex_ held.
+  void wantCompactionLocked();
+  bool ticketHeldLocked(int login, int ticket, const HistoryKey& except) const;
+  void indexAllLocked();
   // The compaction thread: compacts whenever asked, until stopping_.
   void compactWhenAsked();
   void compact();
@@ -121,10 +158,17 @@ class FinanceBalanceStore {
   const std::string journalPath_;
   mutable std::mutex mutex_;
   std::condition_variable compaction_;  // wanted, finished or stopping
-  std::map<HistoryKey, FinanceBalance> records_;
+  Records records_;
+  // The records of each login (map iterators stay valid: records are never
+  // removed, and load() indexes its new map again).
+  std::unordered_map<int, std::vector<Records::iterator>> byLogin_;
   platform::AppendFile journal_;
   uint64_t snapshotBytes_ = 0;
   bool compactionWanted_ = false;
+  // Changes kept without a journal line, and how many of them the last
+  // snapshot written holds: a snapshot is wanted while they differ.
+  uint64_t unjournaled_ = 0;
+  uint64_t snapshotted_ = 0;
   bool compacting_ = false;
   bool stopping_ = false;
   std::thread compactor_;  // started on the first compaction wanted

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <termios.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -140,6 +141,7 @@ bool AppendFile::open(const std::string& path, uint64_t keepBytes, std::string* 
   if (st.st_size == 0) syncDirectoryOf(path);
   fd_ = fd;
   size_ = size;
+  path_ = path;
   return true;
 }
 
@@ -151,7 +153,9 @@ bool AppendFile::append(const std::string& data, std::string* error) {
   // After a failed append a partial write may stand at the end: it is cut
   // back before anything else is written, so that nothing joins it.
   if (cutPending_ && ::ftruncate(fd_, static_cast<off_t>(size_)) == 0) cutPending_ = false;
-  const bool ok = !cutPending_ && writeAll(fd_, data) && ::fdatasync(fd_) == 0;
+  const int fault = appendFault(path_);
+  if (fault != 0) errno = fault;
+  const bool ok = fault == 0 && !cutPending_ && writeAll(fd_, data) && ::fdatasync(fd_) == 0;
   if (!ok) {
     if (error) *error = std::string("append: ") + std::strerror(errno);
     cutPending_ = cutPending_ || ::ftruncate(fd_, static_cast<off_t>(size_)) != 0;
@@ -166,6 +170,33 @@ void AppendFile::close() {
   fd_ = -1;
   size_ = 0;
   cutPending_ = false;
+  path_.clear();
+}
+
+FileLock::~FileLock() { release(); }
+
+bool FileLock::acquire(const std::string& path, std::string* error) {
+  release();
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (error) *error = "open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (error) {
+      *error = errno == EWOULDBLOCK ? path + " is locked by another process"
+                                    : "lock " + path + ": " + std::strerror(errno);
+    }
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+void FileLock::release() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 int readKeyNoEcho() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -45,6 +46,16 @@ bool syncDirectoryOf(const std::string& path);
 bool replaceFileDurably(const std::string& path, const std::string& data,
                         std::string* error);
 
+// The test seam of AppendFile::append (PlatformHooks.cpp): when a hook is
+// set it is asked before every append with the file's path, and a nonzero
+// errno value it returns fails that append as the system would, with
+// nothing written. An empty hook (the default) fails nothing. Returns the
+// previous hook. Not meant to be changed while other threads append.
+using AppendFaultHook = std::function<int(const std::string& path)>;
+AppendFaultHook setAppendFaultHook(AppendFaultHook hook);
+// The hook's answer for path; 0 without a hook.
+int appendFault(const std::string& path);
+
 // A file written only at its end, each append on disk before it returns.
 // Not thread-safe: its owner serialises the calls.
 class AppendFile {
@@ -72,6 +83,26 @@ class AppendFile {
   int fd_ = -1;
   uint64_t size_ = 0;
   bool cutPending_ = false;  // bytes past size_ to cut before writing
+  std::string path_;
+};
+
+// An advisory lock on a file (created when missing), held until release()
+// or the end of the process: one holder at a time, other processes that
+// ask are refused at once. The file's content is not touched.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // False, with *error told why, when another process holds the lock or
+  // the file cannot be opened.
+  bool acquire(const std::string& path, std::string* error);
+  void release();
+
+ private:
+  int fd_ = -1;
 };
 
 // Console input. readKeyNoEcho reads one key without echo and without

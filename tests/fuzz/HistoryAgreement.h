@@ -25,7 +25,9 @@ inline bool libraryRecord(const Json::Value& element, store::FinanceBalance* r) 
                                element.get("amount", 0).asDouble(),
                                element.get("login", 0).asInt(),
                                element.get("isHandle", 0).asInt(),
-                               element.get("order", 0).asInt()};
+                               element.get("order", 0).asInt(),
+                               element.get("cmd", 0).asInt(),
+                               element.get("requested", 0).asDouble()};
   } catch (const Json::Exception&) {
     return false;
   }
@@ -40,13 +42,15 @@ inline bool libraryRecord(const std::string& text, store::FinanceBalance* r) {
 inline std::string describe(const store::FinanceBalance& r) {
   return "serial=" + r.serial + " comment=" + r.comment + " amount=" +
          std::to_string(r.amount) + " login=" + std::to_string(r.login) +
-         " isHandle=" + std::to_string(r.isHandle) + " order=" + std::to_string(r.order);
+         " isHandle=" + std::to_string(r.isHandle) + " order=" + std::to_string(r.order) +
+         " cmd=" + std::to_string(r.cmd) + " requested=" + std::to_string(r.requested);
 }
 
 // Equal field by field; amounts compare as numbers (-0 equals 0).
 inline bool sameRecord(const store::FinanceBalance& a, const store::FinanceBalance& b) {
   return a.serial == b.serial && a.comment == b.comment && a.amount == b.amount &&
-         a.login == b.login && a.isHandle == b.isHandle && a.order == b.order;
+         a.login == b.login && a.isHandle == b.isHandle && a.order == b.order &&
+         a.cmd == b.cmd && a.requested == b.requested;
 }
 
 inline void requireSame(const char* property, const store::FinanceBalance& expected,

@@ -24,12 +24,14 @@ using testing_support::FakeManager;
 constexpr int kLogin = 42;
 constexpr mt::ServerTimeT kNow = 1765000000;
 
-mt::TradeRecord trade(int order, int login, int cmd, const std::string& comment) {
+mt::TradeRecord trade(int order, int login, int cmd, const std::string& comment,
+                      double amount) {
   mt::TradeRecord t{};
   t.order = order;
   t.login = login;
   t.cmd = cmd;
   mt::setField(t.comment, comment);
+  t.profit = amount;
   return t;
 }
 
@@ -56,6 +58,7 @@ class BalanceHistoryCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake_.setServerTime(kNow);
+    fake_.setConnected(true);
     previousHook_ = util::setPauseHook([this](int ms) {
       pauses_.push_back(ms);
       events_.push_back("pause");
@@ -98,9 +101,9 @@ class BalanceHistoryCheckTest : public ::testing::Test {
 };
 
 TEST_F(BalanceHistoryCheckTest, AbsentKeyIsStoredAndSavedThenFoundInHistory) {
-  fake_.addHistory(trade(501, kLogin, 6, "other"));
-  fake_.addHistory(trade(502, kLogin, 6, "dep-1"));
-  fake_.addHistory(trade(503, kLogin, 6, "dep-1"));
+  fake_.addHistory(trade(501, kLogin, 6, "other", 10));
+  fake_.addHistory(trade(502, kLogin, 6, "dep-1", 10));
+  fake_.addHistory(trade(503, kLogin, 6, "dep-1", 10));
   FinanceBalance record = request("S1", "dep-1", 10);
 
   EXPECT_EQ(502, check(&record));
@@ -162,19 +165,32 @@ TEST_F(BalanceHistoryCheckTest, AbsentKeyWithoutHistoryCostsSixCallsAndFivePause
 
 TEST_F(BalanceHistoryCheckTest, HistoryThatComesBackLateIsStillSearched) {
   fake_.script("TradesUserHistory", {2, 2});
-  fake_.addHistory(trade(700, kLogin, 6, "dep-1"));
+  fake_.addHistory(trade(700, kLogin, 6, "dep-1", 10));
   FinanceBalance record = request("S1", "dep-1", 10);
   EXPECT_EQ(700, check(&record));
   EXPECT_EQ(3, fake_.count("TradesUserHistory"));
   EXPECT_EQ(std::vector<int>(2, 1000), pauses_);
 }
 
-TEST_F(BalanceHistoryCheckTest, PresentUnhandledRecordIsSearchedWithoutChange) {
+TEST_F(BalanceHistoryCheckTest, PresentUnhandledRecordIsNeverGuessedMoved) {
+  // Left unhandled by a stop: maybe moved, for the amount on file.
   FinanceBalance earlier = request("S0", "dep-1", 10);
   balances_.put(earlier);
-  fake_.addHistory(trade(800, kLogin, 6, "dep-2"));
   FinanceBalance record = request("S1", "dep-1", 99);
 
+  // The history cannot be read: it fails, or comes back empty while the
+  // link is down. Refused, the store unchanged.
+  fake_.script("TradesUserHistory", std::vector<int>(6, 6));
+  EXPECT_EQ(-1012, check(&record));
+  fake_.setConnected(false);
+  EXPECT_EQ(-1012, check(&record));
+  EXPECT_EQ(12, fake_.count("TradesUserHistory"));
+  EXPECT_NE(std::string::npos, console_.find("request refused (-1012)"));
+  EXPECT_FALSE(dir_.exists("financeBalanceHistory.journal"));
+
+  // Read and without it: never moved; the record becomes this movement.
+  fake_.setConnected(true);
+  fake_.addHistory(trade(800, kLogin, 6, "dep-2", 10));
   EXPECT_EQ(0, check(&record));
   EXPECT_EQ(
       "mapFinanceBalanceHistory.find start\n"
@@ -183,10 +199,17 @@ TEST_F(BalanceHistoryCheckTest, PresentUnhandledRecordIsSearchedWithoutChange) {
       "TradesUserHistory start\n"
       "TradesUserHistory end\n",
       console_);
-  FinanceBalance r = stored("dep-1");
-  EXPECT_EQ("S0", r.serial);
-  EXPECT_EQ(10, r.amount);
-  EXPECT_FALSE(dir_.exists("financeBalanceHistory.journal"));  // nothing saved
+  FinanceBalanceStore reloaded(balances_.path());
+  ASSERT_EQ(1, reloaded.load());
+  FinanceBalance r;
+  ASSERT_TRUE(reloaded.find(HistoryKey{"dep-1", kLogin}, &r));
+  EXPECT_EQ(99, r.amount);
+
+  // Moved for the amount on file: found, whatever this run would move.
+  fake_.addHistory(trade(801, kLogin, 6, "dep-1", 99));
+  record = request("S1", "dep-1", 5);
+  EXPECT_EQ(801, check(&record));
+  EXPECT_EQ(99, record.amount);
 }
 
 TEST_F(BalanceHistoryCheckTest, HandledRecordAnswersItsStoredTicketWithoutServer) {
@@ -213,8 +236,8 @@ TEST_F(BalanceHistoryCheckTest, HandledWithoutTicketIsFoundBySerialAfterReconnec
   earlier.isHandle = 1;
   balances_.put(earlier);
   fake_.script("TradesUserHistory", {6, 6});
-  fake_.addHistory(trade(1200, kLogin, 0, "SER-9"));  // a buy: never matched
-  fake_.addHistory(trade(1201, kLogin, 7, "SER-9"));  // a credit is a movement too
+  fake_.addHistory(trade(1200, kLogin, 0, "SER-9", 5));  // a buy: never matched
+  fake_.addHistory(trade(1201, kLogin, 7, "SER-9", 5));  // a credit is a movement too
   FinanceBalance record = request("SER-9", "SER-9", 5);
 
   EXPECT_EQ(1201, check(&record));
@@ -245,22 +268,30 @@ TEST_F(BalanceHistoryCheckTest, HandledWithoutTicketAndNoHistoryAnswersZero) {
                           "5.00 for 42\n"));
 }
 
-TEST_F(BalanceHistoryCheckTest, OnlyMovementsOfTheAccountWithTheCommentMatch) {
-  fake_.addHistory(trade(2, kLogin, 0, "grant"));   // a buy
-  fake_.addHistory(trade(3, kLogin, 6, "grant2"));  // longer comment
-  fake_.addHistory(trade(4, kLogin, 6, "gran"));    // shorter comment
+TEST_F(BalanceHistoryCheckTest, OnlyTheMovementItselfMatches) {
+  fake_.addHistory(trade(2, kLogin, 0, "grant", 1));     // a buy
+  fake_.addHistory(trade(3, kLogin, 6, "grant2", 1));    // longer comment
+  fake_.addHistory(trade(4, kLogin, 6, "gran", 1));      // shorter comment
+  fake_.addHistory(trade(6, kLogin, 7, "grant", 1.02));  // another amount
+  fake_.addHistory(trade(7, kLogin, 6, "grant", 1));     // a deposit, not a credit
+  fake_.addHistory(trade(8, kLogin, 7, "grant", 1));     // the ticket of another record
+  FinanceBalance other = request("S0", "other", 1);
+  other.isHandle = 1;
+  other.order = 8;
+  balances_.put(other);
   FinanceBalance record = request("S", "grant", 1);
+  record.cmd = 7;
   EXPECT_EQ(0, check(&record));
   EXPECT_EQ(0, stored("grant").isHandle);
 
-  // A credit carried out before the store was saved is found like a deposit.
-  fake_.addHistory(trade(5, kLogin, 7, "grant"));
+  // The credit itself, its amount as the server keeps it in cents.
+  fake_.addHistory(trade(5, kLogin, 7, "grant", 1.004));
   EXPECT_EQ(5, check(&record));
   EXPECT_EQ(5, stored("grant").order);
 }
 
 TEST_F(BalanceHistoryCheckTest, EmptyCommentNeverMatchesTheHistory) {
-  fake_.addHistory(trade(9, kLogin, 6, ""));
+  fake_.addHistory(trade(9, kLogin, 6, "", 1));
   FinanceBalance record = request("S", "", 1);
   EXPECT_EQ(0, check(&record));
 }
@@ -268,7 +299,8 @@ TEST_F(BalanceHistoryCheckTest, EmptyCommentNeverMatchesTheHistory) {
 TEST_F(BalanceHistoryCheckTest, TradesOfAnotherAccountNeverMatch) {
   ForeignHistoryFake foreign;
   foreign.setServerTime(kNow);
-  foreign.addHistory(trade(77, kLogin + 1, 6, "dep"));
+  foreign.setConnected(true);
+  foreign.addHistory(trade(77, kLogin + 1, 6, "dep", 1));
   {
     server::ManagerLink link(&foreign);
     FinanceBalance record = request("S", "dep", 1);
@@ -280,16 +312,22 @@ TEST_F(BalanceHistoryCheckTest, TradesOfAnotherAccountNeverMatch) {
 
 TEST_F(BalanceHistoryCheckTest, CommentIsComparedAsTheServerKeepsIt) {
   // The server keeps 31 bytes of a longer comment, in its own text.
-  mt::TradeRecord kept = trade(55, kLogin, 6, std::string(31, 'A'));
+  mt::TradeRecord kept = trade(55, kLogin, 6, std::string(31, 'A'), 1);
   kept.margin_rate = 1;  // the bytes after the field are not zero
   fake_.addHistory(kept);
   FinanceBalance longer = request("S", std::string(40, 'A'), 1);
   EXPECT_EQ(55, check(&longer));
+  // Another comment with the same 31 bytes is another movement: the trade
+  // is the first one's, and only a trade of its own answers it.
+  FinanceBalance sibling = request("S2", std::string(31, 'A') + "-B", 1);
+  EXPECT_EQ(0, check(&sibling));
+  fake_.addHistory(trade(57, kLogin, 6, std::string(31, 'A'), 1));
+  EXPECT_EQ(57, check(&sibling));
 
   // A field filled without terminator is read within its 32 bytes, which
   // no cut comment equals.
   fake_.clearHistory();
-  mt::TradeRecord full = trade(56, kLogin, 6, "");
+  mt::TradeRecord full = trade(56, kLogin, 6, "", 1);
   std::memset(full.comment, 'B', sizeof(full.comment));
   fake_.addHistory(full);
   FinanceBalance exact = request("S", std::string(32, 'B'), 1);

@@ -2,12 +2,15 @@
 // working amount, the refusals, the bounded waits, and a request run twice.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "operations/balance/TradeTransInfo.h"
 #include "server/FieldText.h"
 #include "test_util/OperationTest.h"
+#include "util/Platform.h"
 
 namespace {
 
@@ -104,6 +107,17 @@ TEST_F(Movement, DepositIsRecordedAndASecondRunAnswersTheFirstTicket) {
   EXPECT_EQ(500, second["data"]["order"].asInt());
   EXPECT_EQ(1u, normalFake.transactions().size());
 
+  // The same comment for another movement is no repeat: refused, nothing
+  // moved, the record on file unchanged.
+  for (const char* other : {R"("type":1,"amount":26,"comment":"dep-1")",
+                            R"("type":2,"amount":25,"comment":"dep-1")"}) {
+    EXPECT_EQ(-1011, run(other)["code"].asInt()) << other;
+  }
+  EXPECT_EQ(1u, normalFake.transactions().size());
+  ASSERT_TRUE(balances.find({"dep-1", kLogin}, &stored));
+  EXPECT_EQ(25, stored.amount);
+  EXPECT_EQ(500, stored.order);
+
   // Carried out without a known ticket, and not in the history: done, not
   // moved again.
   balances.putAndSave({"s2", "dep-2", 25, kLogin, 1, 0});
@@ -129,9 +143,67 @@ TEST_F(Movement, WithdrawalChecksRefuseAndCreditsExpire) {
   EXPECT_EQ(-1000, run(R"("type":1,"amount":-50,"comment":"w4","margin":25)")["code"].asInt());
 
   normalFake.setServerTime(1000);
-  EXPECT_EQ(200, run(R"("type":2,"amount":5,"comment":"")")["code"].asInt());
+  EXPECT_EQ(200, run(R"("type":2,"amount":5,"comment":"c5")")["code"].asInt());
   EXPECT_EQ(1000 + 315360000, normalFake.lastTradeTransInfo().expiration);
-  EXPECT_EQ("Deposit", mt::fieldText(normalFake.lastTradeTransInfo().comment));
+}
+
+TEST_F(Movement, ARepeatIsAnsweredWithTheMovementOnFileWhateverTheAccountHoldsNow) {
+  // A grant cut to its limit, and a removal of all that is left.
+  Json::Value grant = run(R"("type":2,"amount":100,"comment":"g1","creditLimit":80)");
+  EXPECT_EQ("7:30.000000", moved());
+  setAccount(100, 80);
+  Json::Value removal = run(R"("type":2,"amount":-200,"comment":"r1")");
+  EXPECT_EQ("7:-80.000000", moved());
+  setAccount(100, 0);
+  for (const auto& [fields, first] :
+       {std::pair{R"("type":2,"amount":100,"comment":"g1","creditLimit":80)", grant},
+        std::pair{R"("type":2,"amount":-200,"comment":"r1")", removal}}) {
+    const Json::Value again = run(fields);
+    EXPECT_EQ(200, again["code"].asInt());
+    EXPECT_EQ(first["data"]["order"], again["data"]["order"]);
+    EXPECT_EQ(first["data"]["amount"], again["data"]["amount"]);
+    EXPECT_EQ("none", moved());
+  }
+}
+
+TEST_F(Movement, WhatCannotBeMadeSafeIsRefusedBeforeAnyCall) {
+  struct Case {
+    const char* fields;
+    int code;
+  };
+  const Case cases[] = {
+      // No key: the history could never find it, nor tell two apart.
+      {R"("type":1,"amount":5,"comment":"")", -1010},
+      {R"("type":1,"amount":5,"comment":"\u0000x")", -1010},
+      {R"("type":1,"amount":5,"comment":"k","login":4294967338)", -1014},  // 2^32 + 42
+      {R"("type":1,"amount":5,"comment":"k","login":0)", -1014},
+      {R"("type":1,"amount":1e300,"comment":"k")", -1015},
+      {R"("type":1,"amount":-1e13,"comment":"k")", -1015},
+      {R"("type":2,"amount":5,"comment":"k","creditLimit":1e300)", -1015},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fields);
+    Json::Value request;
+    ASSERT_TRUE(util::parseJson(std::string("{\"serial\":\"s1\",\"login\":42,") + c.fields + "}",
+                                &request));
+    operations::tradeTransInfo(ctx, request, reply);
+    EXPECT_EQ(c.code, lastReply()["code"].asInt());
+  }
+  EXPECT_EQ(0, managerCalls());
+  EXPECT_EQ(0u, balances.size());
+}
+
+TEST_F(Movement, AMovementThatCannotBeRecordedDoesNotMove) {
+  int faults = 1;
+  const platform::AppendFaultHook previous =
+      platform::setAppendFaultHook([&](const std::string&) { return faults-- > 0 ? ENOSPC : 0; });
+  EXPECT_EQ(-1013, run(R"("type":1,"amount":5,"comment":"full")")["code"].asInt());
+  EXPECT_EQ("none", moved());
+  EXPECT_FALSE(balances.find({"full", kLogin}, nullptr));
+  // Sent again once the disk has room: moved once.
+  EXPECT_EQ(200, run(R"("type":1,"amount":5,"comment":"full")")["code"].asInt());
+  EXPECT_EQ("6:5.000000", moved());
+  platform::setAppendFaultHook(previous);
 }
 
 TEST_F(Movement, BusyAccountReadIsBoundedAndAFailedTransactionIsNegated) {

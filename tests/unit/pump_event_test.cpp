@@ -60,12 +60,13 @@ class PumpEventTest : public ::testing::Test {
   }
 
   static mt::TradeRecord trade(int order, int login, int cmd,
-                               const std::string& comment) {
+                               const std::string& comment, double amount = 10) {
     mt::TradeRecord t{};
     t.order = order;
     t.login = login;
     t.cmd = cmd;
     mt::setField(t.comment, comment);
+    t.profit = amount;
     return t;
   }
 
@@ -122,6 +123,33 @@ TEST_F(PumpEventTest, UnknownKeyChangesNothingAndWritesNoFile) {
   EXPECT_FALSE(historyFileExists());
 }
 
+TEST_F(PumpEventTest, ATradeThatMayBeAnotherMovementMarksNothing) {
+  remember("ABC", 42);
+  store::FinanceBalance credit = stored("ABC", 42);
+  credit.cmd = mt::OP_CREDIT;
+  balances_->put(credit);
+  // Two movements whose comments share the 31 bytes the server keeps.
+  const std::string shared(31, 'S');
+  remember(shared + "-A", 42);
+  remember(shared + "-B", 42);
+  store::FinanceBalance holder = stored(shared + "-A", 42);
+  holder.comment = "held";
+  holder.isHandle = 1;
+  holder.order = 3;
+  balances_->put(holder);
+  for (mt::TradeRecord t : {trade(1, 42, mt::OP_CREDIT, "ABC", 11),  // another amount
+                            trade(2, 42, mt::OP_BALANCE, "ABC"),      // another kind
+                            trade(3, 42, mt::OP_CREDIT, "ABC"),       // held by "held"
+                            trade(4, 42, mt::OP_BALANCE, shared)}) {  // -A or -B
+    operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
+  }
+  for (const char* comment : {"ABC", "SSSSSSSSSSSSSSSSSSSSSSSSSSSSSSS-A",
+                              "SSSSSSSSSSSSSSSSSSSSSSSSSSSSSSS-B"}) {
+    EXPECT_EQ(0, stored(comment, 42).isHandle) << comment;
+  }
+  EXPECT_FALSE(historyFileExists());
+}
+
 TEST_F(PumpEventTest, OtherTransactionTypesAndCommandsAreIgnored) {
   remember("dep", 7);
   for (int type : {0, 2, 3, -1}) {
@@ -139,12 +167,15 @@ TEST_F(PumpEventTest, OtherTransactionTypesAndCommandsAreIgnored) {
   EXPECT_FALSE(historyFileExists());
 }
 
-TEST_F(PumpEventTest, FullWidthCommentIsReadWithinItsField) {
+TEST_F(PumpEventTest, CommentIsReadWithinItsFieldAndComparedAsTheServerKeepsIt) {
   const std::string full(sizeof(mt::TradeRecord::comment), 'x');
-  remember(full, 8);
+  remember(full + "yz", 8);
   mt::TradeRecord t = trade(77, 8, mt::OP_BALANCE, full);  // no terminator
   operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
-  EXPECT_EQ(77, stored(full, 8).order);
+  EXPECT_EQ(0, stored(full + "yz", 8).order);  // 32 bytes: not what was sent
+  t = trade(78, 8, mt::OP_BALANCE, full.substr(1));
+  operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
+  EXPECT_EQ(78, stored(full + "yz", 8).order);
 }
 
 TEST_F(PumpEventTest, AccountChangesUpdateIdentitiesInMemoryOnly) {

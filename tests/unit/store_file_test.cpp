@@ -1,7 +1,10 @@
 // Loading and saving the balance-history and account identity stores.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <limits>
 #include <random>
@@ -13,6 +16,7 @@
 #include "store/FinanceBalanceStore.h"
 #include "store/UserInfoStore.h"
 #include "test_util/TempDir.h"
+#include "util/Platform.h"
 #include "util/Json.h"
 
 namespace {
@@ -46,6 +50,8 @@ std::string libraryText(const std::vector<FinanceBalance>& records) {
     e["login"] = r.login;
     e["isHandle"] = r.isHandle;
     e["order"] = r.order;
+    if (r.cmd != 0) e["cmd"] = r.cmd;
+    if (r.requested != 0) e["requested"] = r.requested;
     root.append(e);
   }
   return util::writeCompactJson(root);
@@ -246,14 +252,26 @@ TEST_F(StoreFileTest, SaveWritesTheCompactArrayInKeyOrder) {
   balances.put(makeRecord("s2", "b", -20.25, 7, 0, 0));
   balances.put(makeRecord("s1", "a", 100, 9, 1, 12345));
   balances.put(makeRecord("s0", "a", 0.1, 10, 1, 5));
+  FinanceBalance knowsItsRequest = makeRecord("s3", "c", -30, 7, 0, 0);
+  knowsItsRequest.cmd = 7;
+  knowsItsRequest.requested = -50;
+  balances.put(knowsItsRequest);
   EXPECT_EQ(1, store::saveFinanceBalanceHistory(balances));
   EXPECT_EQ(
       "[{\"amount\":100.0,\"comment\":\"a\",\"isHandle\":1,\"login\":9,\"order\":12345,\"serial\":\"s1\"},"
       "{\"amount\":0.10000000000000001,\"comment\":\"a\",\"isHandle\":1,\"login\":10,\"order\":5,\"serial\":\"s0\"},"
-      "{\"amount\":-20.25,\"comment\":\"b\",\"isHandle\":0,\"login\":7,\"order\":0,\"serial\":\"s2\"}]\n",
+      "{\"amount\":-20.25,\"comment\":\"b\",\"isHandle\":0,\"login\":7,\"order\":0,\"serial\":\"s2\"},"
+      "{\"amount\":-30.0,\"cmd\":7,\"comment\":\"c\",\"isHandle\":0,\"login\":7,\"order\":0,"
+      "\"requested\":-50.0,\"serial\":\"s3\"}]\n",
       dir_.read("financeBalanceHistory"));
   EXPECT_FALSE(dir_.exists("financeBalanceHistory.tmp"));
   EXPECT_EQ(libraryText(balances.snapshot()), dir_.read("financeBalanceHistory"));
+  FinanceBalanceStore reloaded(historyPath());
+  ASSERT_EQ(1, reloaded.load());
+  FinanceBalance r;
+  ASSERT_TRUE(reloaded.find(HistoryKey{"c", 7}, &r));
+  EXPECT_EQ(7, r.cmd);
+  EXPECT_EQ(-50, r.requested);
 }
 
 TEST_F(StoreFileTest, SavedTextMatchesTheJsonLibraryForAnyValidText) {
@@ -366,6 +384,28 @@ TEST_F(StoreFileTest, MarkHandledChangesAndSavesOnlyAPresentRecord) {
   ASSERT_TRUE(reloaded.find(HistoryKey{"c", 1}, &r));
   EXPECT_EQ(1, r.isHandle);
   EXPECT_EQ(77, r.order);
+
+  // A change the journal cannot take (a full disk) is not made, except a
+  // movement marked carried out: kept, and written by the first snapshot
+  // that can be written.
+  testing::internal::CaptureStdout();
+  const platform::AppendFaultHook previous =
+      platform::setAppendFaultHook([](const std::string&) { return ENOSPC; });
+  EXPECT_TRUE(balances.markHandled(HistoryKey{"c", 1}, 78));
+  EXPECT_FALSE(balances.putAndSave(makeRecord("s", "d", 1, 1, 0, 0)));
+  EXPECT_EQ(FinanceBalanceStore::Insert::kNotDurable,
+            balances.insertIfAbsentAndSave(HistoryKey{"e", 1}, makeRecord("s", "e", 1, 1, 0, 0),
+                                           nullptr));
+  platform::setAppendFaultHook(previous);
+  EXPECT_EQ(1u, balances.recordsOf(1).size());
+  EXPECT_TRUE(balances.putAndSave(makeRecord("s", "f", 1, 2, 0, 0)));  // asks again
+  for (int i = 0; i < 500 && r.order != 78; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    FinanceBalanceStore again(historyPath());
+    ASSERT_TRUE(again.load() == 1 && again.find(HistoryKey{"c", 1}, &r));
+  }
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(78, r.order);
 }
 
 TEST_F(StoreFileTest, ConcurrentChangesAndSavesStayConsistent) {

@@ -129,7 +129,8 @@ bool libraryRecord(const std::string& text, FinanceBalance* r) {
   try {
     *r = FinanceBalance{e.get("serial", "").asString(), e.get("comment", "").asString(),
                         e.get("amount", 0).asDouble(), e.get("login", 0).asInt(),
-                        e.get("isHandle", 0).asInt(), e.get("order", 0).asInt()};
+                        e.get("isHandle", 0).asInt(), e.get("order", 0).asInt(),
+                        e.get("cmd", 0).asInt(), e.get("requested", 0).asDouble()};
   } catch (const Json::Exception&) {
     return false;
   }
@@ -142,10 +143,12 @@ TEST(FastHistoryReader, ReadsOnlyWhatItReadsExactlyAsTheJsonLibrary) {
       R"({"login":5})",
       R"({"amount":-0,"amount":18446744073709551615,"comment":"a\"\\\/\b\f\n\r\t\u0000z","x":[{"y":null}]})",
       R"({"comment":"first","comment":"second","serial":""})",
+      R"({"cmd":7,"requested":-2.5e3,"login":1})",
   };
   const std::vector<std::string> refused = {
       R"({"login":1.0})", R"({"login":2147483648})", R"({"login":"5"})", R"({"login":true})",
       R"({"serial":5})", R"({"comment":null})", R"({"amount":"1"})", R"({"amount":1e400})",
+      R"({"cmd":6.5})", R"({"requested":"1"})",
       R"(/* note */ {"login":1})", "\xef\xbb\xbf{\"login\":1}", R"({"login":1} x)",
       R"({"login":1,})", R"([{"login":1}])", R"({"serial":"\xff"})",
       "{\"x\":" + std::string(100, '[') + std::string(100, ']') + "}",
@@ -159,8 +162,9 @@ TEST(FastHistoryReader, ReadsOnlyWhatItReadsExactlyAsTheJsonLibrary) {
     EXPECT_EQ(theirs.serial, mine.serial) << text;
     EXPECT_EQ(theirs.comment, mine.comment) << text;
     EXPECT_EQ(theirs.amount, mine.amount) << text;
-    EXPECT_EQ((std::vector<int>{theirs.login, theirs.isHandle, theirs.order}),
-              (std::vector<int>{mine.login, mine.isHandle, mine.order}))
+    EXPECT_EQ(theirs.requested, mine.requested) << text;
+    EXPECT_EQ((std::vector<int>{theirs.login, theirs.isHandle, theirs.order, theirs.cmd}),
+              (std::vector<int>{mine.login, mine.isHandle, mine.order, mine.cmd}))
         << text;
   }
   for (const std::string& text : refused) {

@@ -78,11 +78,42 @@ TEST_F(TradeOps, ClosedBuyIsOpenedClosedRewrittenShiftedAndImportedOnce) {
   EXPECT_EQ(1, normalFake.count("AdmTradeRecordModify"));
 }
 
+TEST_F(TradeOps, ARefusedRewriteLeavesTheImportForARepeatToFinish) {
+  normalFake.addOpenTrade(openTrade(500, 0, "imp-9"));
+  normalFake.script("AdmTradeRecordModify", {3});
+  const std::string fields = R"("serial":"imp-9","cmd":0,"symbol":"EURUSD","volume":10,)"
+                             R"("openPrice":1.1,"profit":50)";
+  EXPECT_EQ(-3, import(fields)["code"].asInt());
+  EXPECT_EQ(0, normalFake.count("AdmBalanceFix"));
+  Json::Value again = import(fields);
+  EXPECT_EQ(200, again["code"].asInt());
+  EXPECT_EQ(500, again["data"]["newOrder"].asInt());
+  EXPECT_EQ(1u, normalFake.transactions().size());
+  EXPECT_EQ(2, normalFake.count("AdmTradeRecordModify"));
+}
+
+TEST_F(TradeOps, ImportsThatCannotBeMadeSafeAreRefused) {
+  mt::TradeRecord foreign = openTrade(800, 0, "x");
+  foreign.login = kLogin + 1;
+  normalFake.addOpenTrade(foreign);
+  EXPECT_EQ(-1016, import(R"("serial":"n","cmd":0,"newOrder":800,"profit":5)")["code"].asInt());
+  EXPECT_EQ(-1010, import(R"("serial":"","cmd":6,"openPrice":100)")["code"].asInt());
+  EXPECT_EQ(-1010, import(R"("cmd":0,"symbol":"EURUSD","volume":10)")["code"].asInt());
+  EXPECT_EQ(-1015, import(R"("serial":"p","cmd":0,"profit":-2e13)")["code"].asInt());
+  EXPECT_EQ(0, normalFake.count("AdmTradeRecordModify"));
+  EXPECT_TRUE(normalFake.transactions().empty());
+  EXPECT_EQ(0u, balances.size() + imports.size());
+}
+
 TEST_F(TradeOps, ImportStoppedAfterOpeningIsFinishedWithoutASecondTrade) {
   imports.putAndSave({"imp-2", "imp-2", 1.1, kLogin, 0, 0});  // opened, ticket not saved
+  mt::TradeRecord smaller = openTrade(599, 0, "imp-2");  // another trade, same comment
+  smaller.volume = 5;
+  pumpFake.addOpenTrade(smaller);
   pumpFake.addOpenTrade(openTrade(600, 0, "imp-2"));
   normalFake.addOpenTrade(openTrade(600, 0, "imp-2"));
-  Json::Value answer = import(R"("serial":"imp-2","cmd":0,"volume":10,"openPrice":1.1)");
+  Json::Value answer =
+      import(R"("serial":"imp-2","cmd":0,"symbol":"EURUSD","volume":10,"openPrice":1.1)");
   EXPECT_EQ(200, answer["code"].asInt());
   EXPECT_EQ(600, answer["data"]["newOrder"].asInt());
   EXPECT_TRUE(normalFake.transactions().empty());
@@ -101,6 +132,9 @@ TEST_F(TradeOps, BalanceImportMovesOnceAndAnswersItsTicketInOrder) {
   Json::Value again = import(fields);
   EXPECT_EQ(200, again["code"].asInt());
   EXPECT_EQ(500, again["data"]["order"].asInt());
+  EXPECT_EQ(1u, normalFake.transactions().size());
+  // The serial reused for another amount is no repeat.
+  EXPECT_EQ(-1011, import(R"("serial":"bal-1","cmd":6,"openPrice":101)")["code"].asInt());
   EXPECT_EQ(1u, normalFake.transactions().size());
 }
 

@@ -5,6 +5,7 @@
 
 #include "messaging/ReplyCodes.h"
 #include "operations/OperationRunner.h"
+#include "operations/Refusal.h"
 #include "operations/accounts/EmailSendEntity.h"
 #include "server/FieldText.h"
 #include "server/ManagerResults.h"
@@ -40,13 +41,20 @@ int sendOnce(OperationContext& ctx, const EmailSendEntity& request) {
 // A mail with a serial is remembered under it: isHandle 0 before the send,
 // 1 once the server took it. A mail marked sent is not sent again; one
 // that was not marked (the service stopped during the send) is sent again.
+// A mail that cannot be remembered is not sent.
 int sendMail(OperationContext& ctx, EmailSendEntity& request) {
   if (request.serial.empty()) return sendOnce(ctx, request);
   store::FinanceBalance mark{request.serial, request.serial, 0, 0, 0, 0};
   const store::HistoryKey key = store::keyOf(mark);
   store::FinanceBalance earlier;
-  if (!ctx.mails.insertIfAbsentAndSave(key, mark, &earlier) && earlier.isHandle == 1) {
-    return codes::kSuccess;
+  switch (ctx.mails.insertIfAbsentAndSave(key, mark, &earlier)) {
+    case store::FinanceBalanceStore::Insert::kNotDurable:
+      return refuse(codes::kNotDurable, "emailSend: the mail could not be remembered; not sent");
+    case store::FinanceBalanceStore::Insert::kPresent:
+      if (earlier.isHandle == 1) return codes::kSuccess;
+      break;
+    case store::FinanceBalanceStore::Insert::kInserted:
+      break;
   }
   const int code = sendOnce(ctx, request);
   if (code == codes::kSuccess) ctx.mails.markHandled(key, 0);

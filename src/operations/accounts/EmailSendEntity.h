@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "operations/FieldCheck.h"
+
 namespace operations {
 
 // subject and content hold the server's single-byte text (converted as
@@ -20,7 +22,7 @@ struct EmailSendEntity {
   template <typename Fields>
   void fields(Fields& f) {
     f.text("serial", &serial);
-    f.intList("logins", &logins);
+    f.intList("logins", &logins, Check::kLogin);
     f.convertedText("content", &content);
     f.convertedText("subject", &subject);
     f.routeType(&routeType);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "operations/FieldCheck.h"
+
 namespace operations {
 
 struct UserLeverageUpdateEntity {
@@ -16,7 +18,7 @@ struct UserLeverageUpdateEntity {
   // The request keys, read by RequestReader and echoed by EchoWriter.
   template <typename Fields>
   void fields(Fields& f) {
-    f.int64("login", &login);
+    f.int64("login", &login, Check::kLogin);
     f.int32("leverage", &leverage);
     f.text("serial", &serial);
     f.routeType(&routeType);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "operations/FieldCheck.h"
+
 namespace operations {
 
 // Passwords are the request's UTF-8 bytes, given to the server as they are.
@@ -20,7 +22,7 @@ struct UserPasswordUpdateEntity {
   template <typename Fields>
   void fields(Fields& f) {
     f.text("serial", &serial);
-    f.int64("login", &login);
+    f.int64("login", &login, Check::kLogin);
     f.text("masterPass", &masterPass);
     f.text("newPass", &newPass);
     f.int32("type", &type);

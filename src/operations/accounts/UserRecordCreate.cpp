@@ -91,18 +91,25 @@ mt::UserRecord newAccount(const UserRecordCreateEntity& request) {
 }
 
 // The operation's own steps: the identity store, then the pumping
-// manager's cache, then UserRecordNew on the normal manager.
+// manager's cache, then UserRecordNew on the normal manager. The store may
+// still hold an account the server has deleted (deletions change it in
+// memory only, and a restart reads the file again), so a match there is
+// confirmed on the server; an account the server does not know is created
+// as if the store had not held it.
 int createAccount(OperationContext& ctx, UserRecordCreateEntity& record) {
   const int login = accountOf(record.login);
 
   store::UserIdentity stored;
-  if (ctx.users.find(login, &stored)) return identityCode(record, identityOf(stored));
+  const bool known = ctx.users.find(login, &stored);
+  if (known && !sameIdentity(record, identityOf(stored))) return codes::kOtherIdentity;
 
   mt::UserRecord fetched{};
   const CallResult got =
       ctx.callPumping([&](mt::CManagerInterface& m) { return m.UserRecordGet(login, &fetched); });
   if (got.missingInterface()) return codes::kNoInterface;
-  if (got.is(mt::RET_OK)) return identityCode(record, identityOf(fetched));
+  if (got.is(mt::RET_OK)) {
+    return known ? codes::kSuccess : identityCode(record, identityOf(fetched));
+  }
 
   mt::UserRecord user = newAccount(record);
   return replyCode(ctx.callNormal([&](mt::CManagerInterface& m) { return m.UserRecordNew(&user); }),

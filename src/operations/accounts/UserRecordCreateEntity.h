@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "operations/FieldCheck.h"
+
 namespace operations {
 
 // Texts hold the request's UTF-8 bytes as received.
@@ -35,8 +37,8 @@ struct UserRecordCreateEntity {
   void fields(Fields& f) {
     f.text("serial", &serial);
     f.text("name", &name);
-    f.int64("login", &login);
-    f.int64("agent", &agent);
+    f.int64("login", &login, Check::kLogin);
+    f.int64("agent", &agent, Check::kAgent);
     f.text("email", &email);
     f.text("phone", &phone);
     f.text("country", &country);

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "operations/FieldCheck.h"
+
 namespace operations {
 
 struct CloseUserTradesEntity {
@@ -14,7 +16,7 @@ struct CloseUserTradesEntity {
   // The request keys, read by RequestReader and echoed by EchoWriter.
   template <typename Fields>
   void fields(Fields& f) {
-    f.truncatedInt32("login", &login);
+    f.truncatedInt32("login", &login, Check::kLogin);
     f.text("serial", &serial);
     f.routeType(&routeType);
   }

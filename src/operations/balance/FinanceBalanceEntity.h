@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "operations/FieldCheck.h"
+
 namespace operations {
 
 // Texts hold the request's UTF-8 bytes as received; the operation sets
@@ -26,15 +28,15 @@ struct FinanceBalanceEntity {
   template <typename Fields>
   void fields(Fields& f) {
     f.text("serial", &serial);
-    f.int64("login", &login);
-    f.real("amount", &amount);
+    f.int64("login", &login, Check::kLogin);
+    f.real("amount", &amount, Check::kMoney);
     f.int32("type", &type);
     f.text("comment", &comment);
     f.routeType(&routeType);
     f.replyInt32("order", &order);
-    f.routedReal("floating", &floating);
-    f.real("margin", &margin);
-    f.real("creditLimit", &creditLimit);
+    f.routedReal("floating", &floating, Check::kMoney);
+    f.real("margin", &margin, Check::kMoney);
+    f.real("creditLimit", &creditLimit, Check::kMoney);
   }
 };
 

@@ -5,12 +5,14 @@
 #include "messaging/ReplyCodes.h"
 #include "operations/OpenTrades.h"
 #include "operations/OperationRunner.h"
+#include "operations/Refusal.h"
 #include "operations/TradeComment.h"
 #include "operations/balance/BalanceHistoryCheck.h"
 #include "operations/balance/ImportTradeEntity.h"
 #include "operations/balance/MovementInfo.h"
 #include "server/FieldText.h"
 #include "server/ManagerResults.h"
+#include "util/Console.h"
 #include "util/Pause.h"
 
 namespace operations {
@@ -54,17 +56,23 @@ bool fetchTrade(OperationContext& ctx, int ticket, int pauseMs, mt::TradeRecord*
   return true;
 }
 
-// The ticket of an open trade of login that carries serial as its comment:
-// an import opened before the service stopped, whose ticket was not yet
-// remembered. 0 when there is none.
-int openedBefore(OperationContext& ctx, int login, const std::string& serial) {
-  if (serial.empty()) return 0;
+// The ticket of the open trade that the import under key opened before
+// the service stopped, before its ticket was remembered: a trade of the
+// account with the import's serial (as the server keeps it) as its
+// comment, its command, symbol and volume, that no other import holds. 0
+// when there is none.
+int openedBefore(OperationContext& ctx, const store::HistoryKey& key, const Import& import) {
+  const ImportTradeEntity& r = import.request;
   mt::UserRecord user{};
   const CallResult got =
-      ctx.callPumping([&](mt::CManagerInterface& m) { return m.UserRecordGet(login, &user); });
+      ctx.callPumping([&](mt::CManagerInterface& m) { return m.UserRecordGet(r.login, &user); });
   if (!got.in(server::kSuccessZeroOrOne)) return 0;
   for (const mt::TradeRecord& trade : openTradesOf(ctx.pumping, user)) {
-    if (mt::fieldText(trade.comment) == serial) return trade.order;
+    if (mt::fieldText(trade.comment) == import.serial && trade.cmd == r.cmd &&
+        trade.volume == r.volume && mt::fieldText(trade.symbol) == r.symbol &&
+        !ctx.imports.ticketHeld(r.login, trade.order, key)) {
+      return trade.order;
+    }
   }
   return 0;
 }
@@ -113,7 +121,12 @@ int rewrite(OperationContext& ctx, Import& import, mt::TradeRecord trade) {
   }
   trade.timestamp = ctx.serverTime();
   trade.open_time = r.openTime + shift;
-  ctx.callNormal([&](mt::CManagerInterface& m) { return m.AdmTradeRecordModify(&trade); });
+  // Refused, the import stays unfinished: a repeat rewrites the record.
+  const CallResult modified =
+      ctx.callNormal([&](mt::CManagerInterface& m) { return m.AdmTradeRecordModify(&trade); });
+  if (!modified.in(server::kSuccessZeroOrOne)) {
+    return replyCode(modified, server::kSuccessZeroOrOne);
+  }
 
   util::RetryPlan plan;
   plan.attempts = kBalanceFixCalls;
@@ -150,9 +163,11 @@ int openAndRewrite(OperationContext& ctx, Import& import, Remember&& remember) {
 
 int importMovement(OperationContext& ctx, Import& import) {
   ImportTradeEntity& r = import.request;
-  store::FinanceBalance record{r.serial, r.serial, r.openPrice, r.login, 0, 0};
+  store::FinanceBalance record{r.serial, r.serial, r.openPrice, r.login, 0, 0, r.cmd, r.openPrice};
   const store::HistoryKey key = store::keyOf(record);
-  if (checkFinanceBalanceHistory(ctx, key, &record) > 0 || record.isHandle == 1) {
+  const int earlier = checkFinanceBalanceHistory(ctx, key, &record);
+  if (earlier < 0) return earlier;
+  if (earlier > 0 || record.isHandle == 1) {
     r.order = record.order;
     // Moved before; a stop between the movement and its rewrite left the
     // record with the server's times: rewrite it now, moving nothing.
@@ -167,6 +182,7 @@ int importMovement(OperationContext& ctx, Import& import) {
   return openAndRewrite(ctx, import, [&](int ticket) {
     record.isHandle = 1;
     record.order = ticket;
+    // A mark the disk cannot take stays in memory until the next snapshot.
     ctx.balances.putAndSave(key, record);
   });
 }
@@ -174,19 +190,27 @@ int importMovement(OperationContext& ctx, Import& import) {
 // A trade or order is remembered by serial and login in ctx.imports: order
 // 0 before it is opened, its ticket once opened, isHandle 1 once its record
 // is rewritten. A repeat answers the ticket of a finished import, finishes
-// one that stopped half-way, and opens one that never was.
+// one that stopped half-way, and opens one that never was. Nothing is
+// opened or rewritten unless the import is remembered first.
 int importNewTrade(OperationContext& ctx, Import& import) {
   ImportTradeEntity& r = import.request;
   store::FinanceBalance mark{r.serial, r.serial, r.openPrice, r.login, 0, 0};
   const store::HistoryKey key = store::keyOf(mark);
   store::FinanceBalance earlier;
   int ticket = 0;
-  if (!ctx.imports.insertIfAbsentAndSave(key, mark, &earlier)) {
-    if (earlier.isHandle == 1) {
-      r.newOrder = earlier.order;
-      return codes::kSuccess;
-    }
-    ticket = earlier.order != 0 ? earlier.order : openedBefore(ctx, r.login, import.serial);
+  switch (ctx.imports.insertIfAbsentAndSave(key, mark, &earlier)) {
+    case store::FinanceBalanceStore::Insert::kNotDurable:
+      return refuse(codes::kNotDurable, "importTrade: the import could not be recorded; nothing "
+                                        "opened");
+    case store::FinanceBalanceStore::Insert::kPresent:
+      if (earlier.isHandle == 1) {
+        r.newOrder = earlier.order;
+        return codes::kSuccess;
+      }
+      ticket = earlier.order != 0 ? earlier.order : openedBefore(ctx, key, import);
+      break;
+    case store::FinanceBalanceStore::Insert::kInserted:
+      break;
   }
 
   import.info.type = mt::TT_BR_ORDER_OPEN;
@@ -202,7 +226,10 @@ int importNewTrade(OperationContext& ctx, Import& import) {
   if (ticket > 0) {
     r.newOrder = ticket;
     mark.order = ticket;
-    ctx.imports.putAndSave(key, mark);
+    if (!ctx.imports.putAndSave(key, mark)) {
+      return refuse(codes::kNotDurable, "importTrade: the import could not be recorded; "
+                                        "nothing rewritten");
+    }
     mt::TradeRecord trade{};
     if (fetchTrade(ctx, ticket, kNewFetchPauseMs, &trade)) code = rewrite(ctx, import, trade);
   } else {
@@ -218,12 +245,23 @@ int importNewTrade(OperationContext& ctx, Import& import) {
   return code;
 }
 
+// An existing trade (newOrder) is rewritten only when it is the account's;
+// a new movement or trade needs its serial, the key that finds it again.
 int importOne(OperationContext& ctx, ImportTradeEntity& request) {
   Import import{request, tradeComment(request.comment), tradeComment(request.serial)};
   if (request.newOrder >= 1) {
     mt::TradeRecord trade{};
     if (!fetchTrade(ctx, request.newOrder, kExistingFetchPauseMs, &trade)) return codes::kNoRecord;
+    if (trade.login != request.login) {
+      return refuse(codes::kOtherAccountsTrade,
+                    util::formatText("importTrade: ticket %d is a trade of account %d, not of %d",
+                                     request.newOrder, trade.login, request.login));
+    }
     return rewrite(ctx, import, trade);
+  }
+  if (import.serial.empty()) {
+    return refuse(codes::kNoMovementKey, "importTrade: the serial, the import's key on its "
+                                         "account, is empty as the server keeps it");
   }
   return isMovement(request.cmd) ? importMovement(ctx, import) : importNewTrade(ctx, import);
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "operations/FieldCheck.h"
+
 namespace operations {
 
 // Texts hold the request's UTF-8 bytes as received. Times are in seconds
@@ -35,21 +37,21 @@ struct ImportTradeEntity {
     f.text("serial", &serial);
     f.routeType(&routeType);
     f.int32("order", &order);
-    f.int32("login", &login);
+    f.int32("login", &login, Check::kLogin);
     f.text("symbol", &symbol);
     f.int32("cmd", &cmd);
     f.int32("volume", &volume);
     f.millisAsSeconds("openTime", &openTime);
-    f.real("openPrice", &openPrice);
-    f.real("sl", &sl);
-    f.real("tp", &tp);
+    f.real("openPrice", &openPrice, Check::kMoney);
+    f.real("sl", &sl, Check::kMoney);
+    f.real("tp", &tp, Check::kMoney);
     f.millisAsSeconds("closeTime", &closeTime);
-    f.real("commission", &commission);
-    f.real("closePrice", &closePrice);
-    f.real("profit", &profit);
+    f.real("commission", &commission, Check::kMoney);
+    f.real("closePrice", &closePrice, Check::kMoney);
+    f.real("profit", &profit, Check::kMoney);
     f.text("comment", &comment);
-    f.real("taxes", &taxes);
-    f.real("storage", &storage);
+    f.real("taxes", &taxes, Check::kMoney);
+    f.real("storage", &storage, Check::kMoney);
     f.truncatedInt32("newOrder", &newOrder);
   }
 };

@@ -6,6 +6,7 @@
 #include "operations/AccountNumber.h"
 #include "operations/OpenTrades.h"
 #include "operations/OperationRunner.h"
+#include "operations/Refusal.h"
 #include "operations/TradeComment.h"
 #include "operations/balance/BalanceHistoryCheck.h"
 #include "operations/balance/MovementInfo.h"
@@ -53,6 +54,14 @@ CallResult readAccount(OperationContext& ctx, int login, mt::UserRecord* user) {
   return got;
 }
 
+// The request removes all of the account's credit (its type and amount are
+// not used). An empty cancellation route (none configured) matches no
+// request: a request without routeType is a deposit or a grant.
+bool removesAllCredit(const OperationContext& ctx, const FinanceBalanceEntity& request) {
+  const std::string& cancellation = ctx.config.tradeCancellationCreditTransInfo;
+  return !cancellation.empty() && request.routeType == cancellation;
+}
+
 // The withdrawal checks of a balance movement: -1001 when the request
 // reports floating profit but the account has none open, -1000 when the
 // balance would fall below the request's margin (open losses counted),
@@ -69,18 +78,21 @@ int withdrawalCheck(const FinanceBalanceEntity& request, const mt::UserRecord& u
 }
 
 // The first stage: the account, then the movement and its working amount.
+// The comment is the movement's key on its account: without it there is
+// no telling a repeat from a new movement, so nothing moves.
 int moveMoney(OperationContext& ctx, FinanceBalanceEntity& request) {
+  if (tradeComment(request.comment).empty()) {
+    return refuse(codes::kNoMovementKey,
+                  "tradeTransInfo: the comment, the movement's key on its account, is empty as "
+                  "the server keeps it");
+  }
   mt::UserRecord user{};
   const CallResult got = readAccount(ctx, accountOf(request.login), &user);
   if (!got.in(server::kSuccessZeroOrOne)) return replyCode(got, server::kSuccessZeroOrOne);
 
   double amount = request.amount;
   int cmd = mt::OP_CREDIT;
-  // An empty cancellation route (none configured) matches no request: a
-  // request without routeType is a deposit or a grant, not a removal of all
-  // credit.
-  const std::string& cancellation = ctx.config.tradeCancellationCreditTransInfo;
-  if (!cancellation.empty() && request.routeType == cancellation) {
+  if (removesAllCredit(ctx, request)) {
     amount = -user.credit;
   } else if (request.type == 1) {
     cmd = mt::OP_BALANCE;
@@ -88,10 +100,12 @@ int moveMoney(OperationContext& ctx, FinanceBalanceEntity& request) {
         user.balance + amount < -kTolerance) {
       amount = -user.balance;
     }
+  } else if (amount < 0 && -kTolerance <= user.credit && user.credit <= kTolerance) {
+    // No credit to remove; a removal on file (a repeat) is answered from it.
+    const store::HistoryKey key{request.comment, accountOf(request.login)};
+    if (!ctx.balances.find(key, nullptr)) return codes::kSuccess;
+    amount = 0;
   } else {
-    if (amount < 0 && -kTolerance <= user.credit && user.credit <= kTolerance) {
-      return codes::kSuccess;  // no credit to remove
-    }
     amount = withinCreditLimits(amount, user.credit, request.creditLimit);
   }
   return financeBalanceTransaction(ctx, amount, request, user, cmd);
@@ -113,36 +127,38 @@ double openTradesProfit(OperationContext& ctx, const mt::UserRecord& user) {
 int financeBalanceTransaction(OperationContext& ctx, double amount,
                               FinanceBalanceEntity& request, const mt::UserRecord& user,
                               int cmd) {
+  const int login = accountOf(request.login);
+  const double requested = removesAllCredit(ctx, request) ? 0.0 : request.amount;
+  store::FinanceBalance record{request.serial, request.comment, amount, login, 0, 0,
+                               cmd, requested};
+  const store::HistoryKey key = store::keyOf(record);
   request.amount = amount;
-  if (negligible(amount)) return codes::kSuccess;
+  // Nothing to move, and no movement on file that a repeat is answered with.
+  if (negligible(amount) && !ctx.balances.find(key, nullptr)) return codes::kSuccess;
   if (!ctx.normal.hasInterface()) {
     util::consolePrint("%s", kNoInterfaceLine);
     return codes::kNoInterface;
   }
 
-  const int login = accountOf(request.login);
-  store::FinanceBalance record{request.serial, request.comment, amount, login, 0, 0};
-  const store::HistoryKey key = store::keyOf(record);
   const int earlier = checkFinanceBalanceHistory(ctx, key, &record);
+  if (earlier < 0) return earlier;
   if (earlier > 0 || record.isHandle == 1) {
+    request.amount = record.amount;
     request.order = record.order;
     return codes::kSuccess;
   }
+  if (negligible(amount)) return codes::kSuccess;
 
+  // The credit limits were applied when the amount was chosen: the amount
+  // on file is the amount moved.
   double profit = 0;
   if (cmd == mt::OP_BALANCE && amount < 0) {
     profit = openTradesProfit(ctx, user);
     const int refused = withdrawalCheck(request, user, amount, profit);
     if (refused != 0) return refused;
   }
-  if (cmd == mt::OP_CREDIT) {
-    amount = withinCreditLimits(amount, user.credit, request.creditLimit);
-    request.amount = amount;
-  }
-  if (negligible(amount)) return codes::kSuccess;
 
-  const std::string comment =
-      tradeComment(!request.comment.empty() ? request.comment : amount > 0 ? "Deposit" : "Withdraw");
+  const std::string comment = tradeComment(request.comment);
   request.comment = comment;
   util::printAndLog("dealType:%s,balance:%.2f,profit:%.2f,amount:%.2f,floating:%.2f\n",
                     cmd == mt::OP_BALANCE ? "DEAL_BALANCE" : "DEAL_CREDIT", user.balance, profit,
@@ -159,9 +175,9 @@ int financeBalanceTransaction(OperationContext& ctx, double amount,
   util::consolePrint("TradeTransaction success \n");
   int code = -done.result();
   if (info.order > 0) {
-    record.amount = amount;
     record.isHandle = 1;
     record.order = info.order;
+    // A mark the disk cannot take stays in memory until the next snapshot.
     ctx.balances.putAndSave(key, record);
     request.order = info.order;
     code = codes::kSuccess;

@@ -14,15 +14,19 @@ namespace operations {
 
 // Reads the account from the pumping manager, chooses the movement and its
 // working amount, and runs financeBalanceTransaction. Every movement is
-// recorded in the balance-history store (saved) before the money moves, so
-// a repeated request is answered 200 with the first ticket instead of
-// moving the money again. Replies once; returns the reply's code.
+// recorded in the balance-history store (journaled) before the money moves,
+// under its key, the comment and the account, so a repeated request is
+// answered 200 with the first movement's amount and ticket instead of
+// moving the money again. Refused without a call to the server: an empty
+// comment (as the server keeps it), kNoMovementKey. Replies once; returns
+// the reply's code.
 int tradeTransInfo(OperationContext& ctx, const Json::Value& request,
                    messaging::ReplySender& reply);
 
-// The second stage, for the working amount amount and the command cmd (6
-// balance, 7 credit) on the account user as read: the history check, the
-// withdrawal checks, the credit limits, the transaction on the normal
+// The second stage, for the working amount amount (credit limits applied)
+// and the command cmd (6 balance, 7 credit) on the account user as read:
+// the history check (its refusals: kKeyConflict, kHistoryUnreadable,
+// kNotDurable), the withdrawal checks, the transaction on the normal
 // manager. Sets request's amount, comment and order; returns the reply
 // code. Used by tradeTransInfo; no reply of its own.
 int financeBalanceTransaction(OperationContext& ctx, double amount,

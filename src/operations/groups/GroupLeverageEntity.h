@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "operations/FieldCheck.h"
+
 namespace operations {
 
 // One element of "symbols".
@@ -38,7 +40,7 @@ struct GroupLeverageEntity {
   void fields(Fields& f) {
     f.text("group", &group);
     f.namedObjects("symbols", &symbols);
-    f.intList("logins", &logins);
+    f.intList("logins", &logins, Check::kLogin);
     f.text("serial", &serial);
     f.routeType(&routeType);
   }

@@ -26,7 +26,9 @@ namespace test_util {
 class OperationTest : public ::testing::Test {
  protected:
   OperationTest()
-      : previousHook_(util::setPauseHook([this](int ms) { pauses.push_back(ms); })) {}
+      : previousHook_(util::setPauseHook([this](int ms) { pauses.push_back(ms); })) {
+    normalFake.setConnected(true);
+  }
   ~OperationTest() override { util::setPauseHook(previousHook_); }
 
   // Calls made on both fakes.
