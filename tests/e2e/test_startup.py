@@ -2,8 +2,11 @@
 simulated trading server."""
 import json
 import signal
+import subprocess
 
 import pytest
+
+from fixtures.service import service_binary
 
 PAUSE = "Press any key to continue . . . "
 
@@ -25,6 +28,16 @@ def test_starts_serves_and_stops_on_sigterm(service_factory, sim):
     # Every symbol was subscribed on the pumping connection.
     added = [c["args"] for c in sim.calls() if c["call"] == "SymbolAdd"]
     assert len(added) == 3
+    # A second service in the same folder stops before it reads a store,
+    # and the first keeps serving.
+    second = subprocess.run([service_binary()], cwd=svc.workdir, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
+    told = "working folder in use: mt4bridge.lock is locked by another process"
+    assert second.returncode == 255 and told in second.stdout.decode(), second.stdout
+    assert told in svc.log_text()
+    reply = json.loads(svc.request("userLeverageUpdate", {"serial": "s2", "login": 1001,
+                                                          "leverage": 100}))
+    assert reply["code"] == 200
     assert svc.stop(signal.SIGTERM) == 0
     assert "service stopped" in svc.output()
 
