@@ -6,7 +6,9 @@
 
 namespace operations {
 
-// The low 32 bits of a 64-bit request login.
+// The server's account of a 64-bit request login: its low 32 bits (the
+// logins of every request are checked at the door to be 1 to 2^31 - 1, so
+// nothing is cut).
 inline int accountOf(std::int64_t login) {
   return static_cast<int>(static_cast<std::uint32_t>(login));
 }

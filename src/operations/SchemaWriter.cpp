@@ -95,11 +95,11 @@ Json::Value SchemaWriter::checked(Json::Value property, Check check) const {
 std::string SchemaWriter::checkedReading(const char* reading, Check check) const {
   switch (check) {
     case Check::kLogin:
-      return std::string(reading) + "; an account outside 1 to 2147483647 is refused (" +
-             std::to_string(codes::kLoginOutOfRange) + ")";
+      return std::string(reading) + "; an account outside 1 to " + std::to_string(kMaxLogin) +
+             " is refused (" + std::to_string(codes::kLoginOutOfRange) + ")";
     case Check::kAgent:
-      return std::string(reading) + "; outside 0 (none) to 2147483647 refused (" +
-             std::to_string(codes::kLoginOutOfRange) + ")";
+      return std::string(reading) + "; outside 0 (none) to " + std::to_string(kMaxLogin) +
+             " refused (" + std::to_string(codes::kLoginOutOfRange) + ")";
     case Check::kMoney:
       return std::string(reading) + "; refused (" + std::to_string(codes::kAmountOutOfRange) +
              ") when not finite or of magnitude 10^13 or more";

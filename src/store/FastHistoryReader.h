@@ -7,9 +7,9 @@
 // than 64 levels, texts under "serial" and "comment", numbers under
 // "amount" and "requested", whole numbers in the 32-bit range under
 // "login", "isHandle", "order" and "cmd" (any key may be missing; of a key
-// given twice the later
-// counts; other keys are skipped). On anything else it answers false, and
-// the caller reads the text with the JSON library, whose rules decide.
+// given twice the later counts; other keys are skipped). On anything else
+// it answers false, and the caller reads the text with the JSON library,
+// whose rules decide.
 #ifndef MT4BRIDGE_STORE_FAST_HISTORY_READER_H_
 #define MT4BRIDGE_STORE_FAST_HISTORY_READER_H_
 

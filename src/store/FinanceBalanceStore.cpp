@@ -105,9 +105,20 @@ bool FinanceBalanceStore::storeLocked(const HistoryKey& key, const FinanceBalanc
     ++unjournaled_;
     wantCompactionLocked();
   }
+  assignLocked(key, record);
+  return true;
+}
+
+void FinanceBalanceStore::assignLocked(const HistoryKey& key, const FinanceBalance& record) {
   auto [it, inserted] = records_.insert_or_assign(key, record);
   if (inserted) byLogin_[key.login].push_back(it);
-  return true;
+}
+
+void FinanceBalanceStore::markLocked(Records::iterator it, int order) {
+  FinanceBalance handled = it->second;
+  handled.isHandle = 1;
+  handled.order = order;
+  storeLocked(it->first, handled);
 }
 
 bool FinanceBalanceStore::ticketHeldLocked(int login, int ticket,
@@ -213,9 +224,7 @@ FinanceBalanceStore::Insert FinanceBalanceStore::insertIfAbsentAndSave(
 
 void FinanceBalanceStore::put(const FinanceBalance& record) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const HistoryKey key = keyOf(record);
-  auto [it, inserted] = records_.insert_or_assign(key, record);
-  if (inserted) byLogin_[key.login].push_back(it);
+  assignLocked(keyOf(record), record);
 }
 
 bool FinanceBalanceStore::putAndSave(const FinanceBalance& record) {
@@ -231,10 +240,7 @@ bool FinanceBalanceStore::markHandled(const HistoryKey& key, int order) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = records_.find(key);
   if (it == records_.end()) return false;
-  FinanceBalance handled = it->second;
-  handled.isHandle = 1;
-  handled.order = order;
-  storeLocked(key, handled);
+  markLocked(it, order);
   return true;
 }
 
@@ -248,10 +254,7 @@ FinanceBalanceStore::Claim FinanceBalanceStore::claim(const HistoryKey& key, int
     return Claim::kTicketed;
   }
   if (ticketHeldLocked(key.login, ticket, key)) return Claim::kTaken;
-  FinanceBalance handled = it->second;
-  handled.isHandle = 1;
-  handled.order = ticket;
-  storeLocked(key, handled);
+  markLocked(it, ticket);
   return Claim::kClaimed;
 }
 

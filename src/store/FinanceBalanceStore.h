@@ -141,6 +141,10 @@ class FinanceBalanceStore {
   // map is left as it was and false returned, unless record is handled
   // (kept, and a snapshot asked for). mutex_ held.
   bool storeLocked(const HistoryKey& key, const FinanceBalance& record);
+  // Stores record under key in the map and its index, nothing written.
+  void assignLocked(const HistoryKey& key, const FinanceBalance& record);
+  // storeLocked of the record at it, marked carried out with order.
+  void markLocked(Records::iterator it, int order);
   // Wakes the compaction thread (started on first use). mutex_ held.
   void wantCompactionLocked();
   bool ticketHeldLocked(int login, int ticket, const HistoryKey& except) const;

@@ -1,28 +1,20 @@
 #include "util/Pause.h"
 
-#include <mutex>
 #include <utility>
 
+#include "util/HookSlot.h"
 #include "util/Platform.h"
 
 namespace util {
 namespace {
-std::mutex& hookMutex() {
-  static std::mutex m;
-  return m;
-}
-PauseHook& hookSlot() {
-  static PauseHook hook;
-  return hook;
+HookSlot<PauseHook>& hookSlot() {
+  static HookSlot<PauseHook> slot;
+  return slot;
 }
 }  // namespace
 
 void pauseMs(int ms) {
-  PauseHook hook;
-  {
-    std::lock_guard<std::mutex> lock(hookMutex());
-    hook = hookSlot();
-  }
+  const PauseHook hook = hookSlot().get();
   if (hook) {
     hook(ms);
   } else {
@@ -30,11 +22,6 @@ void pauseMs(int ms) {
   }
 }
 
-PauseHook setPauseHook(PauseHook hook) {
-  std::lock_guard<std::mutex> lock(hookMutex());
-  PauseHook previous = std::move(hookSlot());
-  hookSlot() = std::move(hook);
-  return previous;
-}
+PauseHook setPauseHook(PauseHook hook) { return hookSlot().set(std::move(hook)); }
 
 }  // namespace util

@@ -1,37 +1,23 @@
 // The platform layer's test seams, the same on every platform.
-#include <mutex>
 #include <utility>
 
+#include "util/HookSlot.h"
 #include "util/Platform.h"
 
 namespace platform {
 namespace {
-
-std::mutex& hookMutex() {
-  static std::mutex m;
-  return m;
+util::HookSlot<AppendFaultHook>& appendFaultSlot() {
+  static util::HookSlot<AppendFaultHook> slot;
+  return slot;
 }
-
-AppendFaultHook& appendFaultSlot() {
-  static AppendFaultHook hook;
-  return hook;
-}
-
 }  // namespace
 
 AppendFaultHook setAppendFaultHook(AppendFaultHook hook) {
-  std::lock_guard<std::mutex> lock(hookMutex());
-  AppendFaultHook previous = std::move(appendFaultSlot());
-  appendFaultSlot() = std::move(hook);
-  return previous;
+  return appendFaultSlot().set(std::move(hook));
 }
 
 int appendFault(const std::string& path) {
-  AppendFaultHook hook;
-  {
-    std::lock_guard<std::mutex> lock(hookMutex());
-    hook = appendFaultSlot();
-  }
+  const AppendFaultHook hook = appendFaultSlot().get();
   return hook ? hook(path) : 0;
 }
 

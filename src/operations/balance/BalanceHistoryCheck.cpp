@@ -90,6 +90,13 @@ int claimMovement(Store& balances, const store::HistoryKey& key,
   return 0;
 }
 
+// The refusal of a movement the store could not record.
+int notRecorded(const store::FinanceBalance& record) {
+  return refuse(codes::kNotDurable,
+                util::formatText("\"%s\" on account %d could not be recorded; nothing moved",
+                                 record.comment.c_str(), record.login));
+}
+
 // The same request: kind and amount as requested, when the stored record
 // knows them (records of older files do not).
 bool sameRequest(const store::FinanceBalance& stored, const store::FinanceBalance& asked) {
@@ -118,9 +125,7 @@ int checkFinanceBalanceHistory(server::ManagerLink& normal, Store& balances, int
   const std::string kept = tradeComment(record->comment);
 
   if (insert == Store::Insert::kNotDurable) {
-    return refuse(codes::kNotDurable,
-                  util::formatText("\"%s\" on account %d could not be recorded; nothing moved",
-                                   record->comment.c_str(), login));
+    return notRecorded(*record);
   }
   if (insert == Store::Insert::kInserted) {
     util::consolePrint("ite == mapFinanceBalanceHistory.end()\n");
@@ -176,9 +181,7 @@ int checkFinanceBalanceHistory(server::ManagerLink& normal, Store& balances, int
     stored.cmd = record->cmd;
     stored.requested = record->requested;
     if (!balances.putAndSave(key, stored)) {
-      return refuse(codes::kNotDurable,
-                    util::formatText("\"%s\" on account %d could not be recorded; nothing moved",
-                                     record->comment.c_str(), login));
+      return notRecorded(*record);
     }
   }
   return 0;
