@@ -88,7 +88,8 @@ const std::vector<SafetyCode> kSafetyCodes = {
      "send the same request again later, unchanged: it is then found (200 with its ticket) or "
      "moved once"},
     {codes::kNotDurable,
-     "the service could not record the request on its disk; nothing done",
+     "the service could not record the request on its disk: nothing done (an import: what it "
+     "opened is not rewritten yet)",
      "send the same request again, unchanged, once the operator has freed the disk"},
     {codes::kLoginOutOfRange,
      "`login` (an element of `logins`) is outside 1 to 2147483647, or `agent` outside 0 to "

@@ -106,7 +106,7 @@ bool FinanceBalanceStore::storeLocked(const HistoryKey& key, const FinanceBalanc
     wantCompactionLocked();
   }
   assignLocked(key, record);
-  return true;
+  return journaled;
 }
 
 void FinanceBalanceStore::assignLocked(const HistoryKey& key, const FinanceBalance& record) {

@@ -90,7 +90,7 @@ class FinanceBalanceStore {
 
   // One step under the lock: when key is absent stores a copy of record
   // under it and journals it (kInserted; kNotDurable when the journal
-  // failed and record is not handled: nothing stored); when present copies
+  // failed: a record not handled is then not stored); when present copies
   // the stored record into *existing (when not null), with nothing written
   // (kPresent).
   Insert insertIfAbsentAndSave(const HistoryKey& key, const FinanceBalance& record,
@@ -102,8 +102,9 @@ class FinanceBalanceStore {
 
   // Stores a copy of record under key (or keyOf(record)), replacing any,
   // and journals it, as one step under the lock; false when the journal
-  // failed and the change was not made (record not handled). The files
-  // keep records by keyOf(record): callers store under that key.
+  // failed (the change is then made only for a record marked carried
+  // out, in memory until the next snapshot). The files keep records by
+  // keyOf(record): callers store under that key.
   bool putAndSave(const FinanceBalance& record);
   bool putAndSave(const HistoryKey& key, const FinanceBalance& record);
 
@@ -137,8 +138,8 @@ class FinanceBalanceStore {
   // Appends record's line to the journal (opened on first use). Failures
   // are printed; false then.
   bool journalLocked(const FinanceBalance& record);
-  // Stores record under key and journals it; when the journal fails the
-  // map is left as it was and false returned, unless record is handled
+  // Stores record under key and journals it; false when the journal
+  // failed: the map is then left as it was, unless record is handled
   // (kept, and a snapshot asked for). mutex_ held.
   bool storeLocked(const HistoryKey& key, const FinanceBalance& record);
   // Stores record under key in the map and its index, nothing written.

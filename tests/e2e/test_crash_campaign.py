@@ -417,6 +417,18 @@ class Lane:
 
     # -- the outcome ----------------------------------------------------------
 
+    def found_by_a_repeat(self, m, stored, ticket, record):
+        """A mark of a movement carried out that a full disk kept in memory
+        only, lost with a kill: a repeat still finds the movement, a
+        balance or credit movement in the server's recent history, a trade
+        by the ticket on file. (A balance import is rewritten out of the
+        recent history only once its mark is on disk.)"""
+        if self.disk is None or not stored:
+            return False
+        if m.key == "tradeTransInfo":
+            return stored["order"] == 0 and record["close_time"] >= time.time() - 259200
+        return m.cmd < 6 and stored["order"] == ticket
+
     def received(self):
         """serial -> how often the service received the request, per its log."""
         seen = {}
@@ -478,7 +490,8 @@ class Lane:
                 stored = finance.get((m.serial, m.login))
             else:
                 stored = imports.get((m.serial, m.login))
-            if not stored or (stored["isHandle"], stored["order"]) != (1, ticket):
+            if (not stored or (stored["isHandle"], stored["order"]) != (1, ticket)) and \
+                    not self.found_by_a_repeat(m, stored, ticket, record):
                 failures.append("%s: stored %s, server ticket %d" % (m.serial, stored, ticket))
             if m.key == "importTrade":
                 written = (record["open_time"], record["close_time"])

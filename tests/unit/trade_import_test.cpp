@@ -2,12 +2,14 @@
 // what is sent to the server, the time-zone shift, and requests run twice.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
 #include "operations/balance/CloseUserTrades.h"
 #include "operations/balance/ImportTrade.h"
 #include "server/FieldText.h"
 #include "test_util/OperationTest.h"
+#include "util/Platform.h"
 
 namespace {
 
@@ -136,6 +138,21 @@ TEST_F(TradeOps, BalanceImportMovesOnceAndAnswersItsTicketInOrder) {
   // The serial reused for another amount is no repeat.
   EXPECT_EQ(-1011, import(R"("serial":"bal-1","cmd":6,"openPrice":101)")["code"].asInt());
   EXPECT_EQ(1u, normalFake.transactions().size());
+
+  // Moved, but its ticket not on disk (a full disk): not rewritten, which
+  // would take it out of the server's recent history; a repeat finishes it.
+  normalFake.addOpenTrade(openTrade(501, 6, "bal-2"));
+  int appends = 0;
+  const platform::AppendFaultHook previous = platform::setAppendFaultHook(
+      [&](const std::string&) { return ++appends == 2 ? ENOSPC : 0; });
+  const std::string moved = R"("serial":"bal-2","cmd":6,"openPrice":100)";
+  const int rewrites = normalFake.count("AdmTradeRecordModify");
+  EXPECT_EQ(-1013, import(moved)["code"].asInt());
+  EXPECT_EQ(rewrites, normalFake.count("AdmTradeRecordModify"));
+  EXPECT_EQ(200, import(moved)["code"].asInt());
+  platform::setAppendFaultHook(previous);
+  EXPECT_EQ(rewrites + 1, normalFake.count("AdmTradeRecordModify"));
+  EXPECT_EQ(2u, normalFake.transactions().size());
 }
 
 TEST_F(TradeOps, BalanceImportStoppedBeforeItsRewriteIsRewrittenWithoutMovingAgain) {

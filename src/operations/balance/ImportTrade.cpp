@@ -146,8 +146,18 @@ bool carriesRequestTimes(const OperationContext& ctx, const ImportTradeEntity& r
   return trade.open_time == r.openTime + shift && trade.close_time == r.closeTime + shift;
 }
 
+// The refusal of an import whose ticket could not be recorded: its record
+// is not rewritten, so that a repeat still finds what was opened (a
+// rewritten movement leaves the server's recent history, a rewritten trade
+// is closed).
+int ticketNotRecorded() {
+  return refuse(codes::kNotDurable, "importTrade: the ticket could not be recorded; the record "
+                                    "is not rewritten, a repeat finishes it");
+}
+
 // Opens the movement or trade of import.info and rewrites its record.
-// remember(ticket) runs right after the server gave the ticket.
+// remember(ticket) -> bool runs right after the server gave the ticket;
+// false (not on disk) stops the import before the rewrite.
 template <typename Remember>
 int openAndRewrite(OperationContext& ctx, Import& import, Remember&& remember) {
   const CallResult done =
@@ -155,7 +165,7 @@ int openAndRewrite(OperationContext& ctx, Import& import, Remember&& remember) {
   if (!done.is(mt::RET_OK)) return replyCode(done, server::kSuccessZeroOnly);
   const int ticket = import.info.order;
   import.request.newOrder = ticket;
-  remember(ticket);
+  if (!remember(ticket)) return ticketNotRecorded();
   mt::TradeRecord trade{};
   if (ticket < 1 || !fetchTrade(ctx, ticket, kNewFetchPauseMs, &trade)) return codes::kNoRecord;
   return rewrite(ctx, import, trade);
@@ -174,6 +184,8 @@ int importMovement(OperationContext& ctx, Import& import) {
     mt::TradeRecord trade{};
     if (record.order > 0 && fetchTrade(ctx, record.order, kNewFetchPauseMs, &trade) &&
         !carriesRequestTimes(ctx, r, trade)) {
+      // The mark may be in memory only (a full disk): on disk first.
+      if (!ctx.balances.putAndSave(key, record)) return ticketNotRecorded();
       return rewrite(ctx, import, trade);
     }
     return codes::kSuccess;
@@ -182,8 +194,7 @@ int importMovement(OperationContext& ctx, Import& import) {
   return openAndRewrite(ctx, import, [&](int ticket) {
     record.isHandle = 1;
     record.order = ticket;
-    // A mark the disk cannot take stays in memory until the next snapshot.
-    ctx.balances.putAndSave(key, record);
+    return ctx.balances.putAndSave(key, record);
   });
 }
 
@@ -226,16 +237,13 @@ int importNewTrade(OperationContext& ctx, Import& import) {
   if (ticket > 0) {
     r.newOrder = ticket;
     mark.order = ticket;
-    if (!ctx.imports.putAndSave(key, mark)) {
-      return refuse(codes::kNotDurable, "importTrade: the import could not be recorded; "
-                                        "nothing rewritten");
-    }
+    if (!ctx.imports.putAndSave(key, mark)) return ticketNotRecorded();
     mt::TradeRecord trade{};
     if (fetchTrade(ctx, ticket, kNewFetchPauseMs, &trade)) code = rewrite(ctx, import, trade);
   } else {
     code = openAndRewrite(ctx, import, [&](int opened) {
       mark.order = opened;
-      ctx.imports.putAndSave(key, mark);
+      return ctx.imports.putAndSave(key, mark);
     });
   }
   if (code == codes::kSuccess) {
