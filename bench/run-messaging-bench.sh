@@ -8,13 +8,9 @@ build="${MT4BRIDGE_BUILD:-$top/build}"
 bench="$build/bench/messaging_latency_bench"
 [ -x "$bench" ] || { echo "build $bench first (ninja -C $build messaging_latency_bench)" >&2; exit 1; }
 
-free_port() {
-  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
 data="$(mktemp -d /tmp/mt4bridge-bench-broker.XXXXXX)"
-amqp="$(free_port)"
-ow="$(free_port)"
 cleanup() { "$top/scripts/broker.sh" kill "$data" || true; rm -rf "$data"; }
 trap cleanup EXIT
-"$top/scripts/broker.sh" start "$data" "$amqp" "$ow"
+"$top/scripts/broker.sh" start "$data" 0 0  # the ports it bound: $data/ports
+amqp="$(sed -n 's/^amqp=//p' "$data/ports")"
 "$bench" "amqp://127.0.0.1:$amqp" "$@" >"$data/service-console.txt"

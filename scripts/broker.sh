@@ -4,12 +4,15 @@
 #   broker.sh start <datadir> <amqp_port> <openwire_port> [user password] [key=value ...]
 #                                           key=value options are passed to the
 #                                           launcher (see EmbeddedBroker.java);
-#                                           a *port=N option names one more
-#                                           port that start waits for
+#                                           a port of 0 is one the broker picks
 #   broker.sh stop <datadir>                TERM (clean shutdown), KILL after a bound
 #   broker.sh kill <datadir>                KILL at once (a crash; the store recovers)
-# start returns once both ports accept connections (exit 0), or says why it
-# could not and exits 1. The pid file and the log are kept in <datadir>.
+# start returns once every connector accepts connections (exit 0), or says
+# why it could not and exits 1. The ports the connectors bound are then in
+# <datadir>/ports, one name=port line each (amqp, openwire, and amqps, stomp
+# for the options amqpsPort, stompPort). A port in use is tried again for a
+# few seconds (the system may hold it for a moment after a stop). The pid
+# file and the log are kept in <datadir>.
 set -euo pipefail
 
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -19,6 +22,8 @@ classes="$bdir/target/classes"
 main_class="mt4bridge.broker.EmbeddedBroker"
 src="$bdir/src/main/java/mt4bridge/broker/EmbeddedBroker.java"
 start_timeout=60
+port_retry_timeout=10
+port_taken=3  # the launcher's exit status for a port in use
 stop_timeout=20
 
 die() { echo "broker.sh: $*" >&2; exit 1; }
@@ -43,17 +48,12 @@ fetch() {
   javac -nowarn -d "$classes" -cp "$lib/*" "$src" || die "could not compile the launcher"
 }
 
-port_open() {  # port
-  (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
-}
-
 start() {
-  local positional=() options=() ports=()
+  local positional=() options=()
   local arg
   for arg in "$@"; do
     if [ ${#positional[@]} -ge 3 ] && [[ "$arg" == [A-Za-z]*=* ]]; then
       options+=("$arg")
-      if [[ "${arg%%=*}" == *[Pp]ort ]]; then ports+=("${arg#*=}"); fi
     else
       positional+=("$arg")
     fi
@@ -61,7 +61,6 @@ start() {
   set -- "${positional[@]}"
   [ $# -eq 3 ] || [ $# -eq 5 ] || die "usage: broker.sh start <datadir> <amqp_port> <openwire_port> [user password] [key=value ...]"
   local data="$1" amqp="$2" ow="$3"
-  ports+=("$amqp" "$ow")
   fetch
   mkdir -p "$data" || die "cannot create $data"
   data="$(cd "$data" && pwd)"
@@ -71,33 +70,39 @@ start() {
   local args=("$data" "$amqp" "$ow")
   if [ $# -eq 5 ]; then args+=("$4" "$5"); fi
   args+=("${options[@]}")
-  nohup java -Xmx256m -Xss512k -XX:+UseSerialGC -XX:TieredStopAtLevel=1 \
-    -Dorg.slf4j.simpleLogger.defaultLogLevel=warn \
-    -cp "$classes:$lib/*" "$main_class" "${args[@]}" \
-    >"$data/broker.log" 2>&1 </dev/null &
-  local pid=$!
-  echo "$pid" >"$data/broker.pid"
-  local deadline=$((SECONDS + start_timeout))
-  while [ $SECONDS -lt $deadline ]; do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      echo "broker.sh: the broker exited during start; its log:" >&2
-      tail -n 30 "$data/broker.log" >&2
-      rm -f "$data/broker.pid"
-      exit 1
-    fi
-    local port all_open=1
-    for port in "${ports[@]}"; do
-      port_open "$port" || { all_open=0; break; }
+  local deadline=$((SECONDS + start_timeout)) retry_until=$((SECONDS + port_retry_timeout))
+  local pid status
+  while :; do
+    # The launcher writes the ports file once every connector listens.
+    rm -f "$data/ports"
+    nohup java -Xmx256m -Xss512k -XX:+UseSerialGC -XX:TieredStopAtLevel=1 \
+      -Dorg.slf4j.simpleLogger.defaultLogLevel=warn \
+      -cp "$classes:$lib/*" "$main_class" "${args[@]}" \
+      >"$data/broker.log" 2>&1 </dev/null &
+    pid=$!
+    echo "$pid" >"$data/broker.pid"
+    while kill -0 "$pid" 2>/dev/null && [ ! -f "$data/ports" ] && [ $SECONDS -lt $deadline ]; do
+      sleep 0.1
     done
-    if [ $all_open -eq 1 ]; then
+    if [ -f "$data/ports" ]; then
       return 0
     fi
-    sleep 0.2
+    if kill -0 "$pid" 2>/dev/null; then
+      echo "broker.sh: the broker did not start in ${start_timeout}s; stopping it; its log:" >&2
+      tail -n 30 "$data/broker.log" >&2
+      stop "$data"
+      exit 1
+    fi
+    status=0
+    wait "$pid" || status=$?
+    rm -f "$data/broker.pid"
+    if [ $status -ne $port_taken ] || [ $SECONDS -ge $retry_until ]; then
+      echo "broker.sh: the broker exited during start; its log:" >&2
+      tail -n 30 "$data/broker.log" >&2
+      exit 1
+    fi
+    sleep 0.5
   done
-  echo "broker.sh: ports ${ports[*]} not open after ${start_timeout}s; stopping it; its log:" >&2
-  tail -n 30 "$data/broker.log" >&2
-  stop "$data"
-  exit 1
 }
 
 stop() {

@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev googletest libbenchmark-dev
   clang-14 libclang-rt-14-dev llvm-14
   openjdk-17-jdk-headless maven
-  python3 python3-pytest python3-qpid-proton python3-jsonschema python3-stomp
+  python3 python3-pytest python3-pytest-xdist python3-qpid-proton python3-jsonschema python3-stomp
   procps openssl
 )
 

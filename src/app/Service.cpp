@@ -23,7 +23,6 @@
 namespace app {
 namespace {
 
-constexpr int kStartupWaitMs = 10000;
 constexpr int kListRetryMs = 10000;
 // Held for the life of the process: a second service in the same working
 // folder would share and overwrite the stores.
@@ -73,7 +72,7 @@ int Service::init() {
   operations::setPumpTargets(&balances_, &users_, &pumping_);
   server::clearStop();
   reconnection_.start();
-  util::pauseMs(kStartupWaitMs);
+  util::pauseMs(cfg.startupPauseMs);
 
   subscribeSymbols();
   if (cfg.pumpUpdateBidAsk == 1) loadAccountList();

@@ -98,6 +98,9 @@ ParseResult parseConfig(const std::string& text, ConfigRecord* out) {
   ok = ok && readInt64(root, "pumpUpdateBidAsk", &pump);
   int hours = 0;
   ok = ok && readInt32(root, "timeZone", &hours);
+  if (ok && root.isMember("startupPauseMs") && !root["startupPauseMs"].isNull()) {
+    ok = readInt32(root, "startupPauseMs", &r.startupPauseMs) && r.startupPauseMs >= 0;
+  }
   if (!ok) return ParseResult::kMalformed;
   // Stored as the low 32 bits of the 64-bit value.
   r.pumpUpdateBidAsk = static_cast<int>(static_cast<std::uint32_t>(

@@ -56,6 +56,9 @@ struct ConfigRecord {
   std::string tradeCancellationCreditTransInfo;
   int pumpUpdateBidAsk = 0;  // 1 = pump quotes and read the account list
   int timeZone = 0;          // seconds (the file gives hours)
+  // The pause at start between the first connection attempt and the
+  // queues (optional key; tests shorten it).
+  int startupPauseMs = 10000;
 
   // True when the broker is contacted with a user name and password: both
   // must be set.

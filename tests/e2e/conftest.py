@@ -6,6 +6,8 @@ under tests/e2e/fixtures; they are loaded here when present.
 import os
 import sys
 
+import pytest
+
 sys.path.insert(0, os.path.dirname(__file__))
 
 pytest_plugins = [
@@ -15,3 +17,49 @@ pytest_plugins = [
         os.path.join(os.path.dirname(__file__), *name.split(".")) + ".py"
     )
 ]
+
+
+# Modules whose checks depend on timing or on the machine's load: when the
+# suite runs in parallel processes (pytest-xdist, --dist loadgroup), they
+# run one after another in the same process.
+TIMING_MODULES = {"test_concurrency", "test_crash_campaign", "test_outages",
+                  "test_reply_path", "test_store_crash"}
+
+
+def pytest_collection_modifyitems(config, items):
+    for item in items:
+        if item.module.__name__ in TIMING_MODULES:
+            item.add_marker(pytest.mark.xdist_group("timing"))
+
+
+@pytest.fixture(autouse=True)
+def exits_checked():
+    """Fails a test in which a process it stopped, or its fixtures stopped at
+    teardown, ended badly (fixtures/process.py). Set up before every other
+    fixture of the test, so it checks after their teardown."""
+    from fixtures.process import check_exits
+    check_exits()
+    yield
+    bad = check_exits()
+    if bad:
+        pytest.fail(bad, pytrace=False)
+
+
+_figures = []
+
+
+@pytest.fixture
+def figures(record_property):
+    """figures(text): a line of figures the test reports. The run's summary
+    shows them, also when the tests ran in parallel processes."""
+    return lambda text: record_property("figures", text)
+
+
+def pytest_runtest_logreport(report):
+    if report.when == "call":
+        _figures.extend(value for name, value in report.user_properties if name == "figures")
+
+
+def pytest_terminal_summary(terminalreporter):
+    for line in _figures:
+        terminalreporter.write_line(line)

@@ -4,24 +4,14 @@ server's state."""
 import json
 import time
 
-
-def ask(svc, key, payload):
-    return json.loads(svc.request(key, payload))
-
-
-def update(login, **kw):
-    r = {"serial": "u-%d" % login, "login": login, "routeType": "crm", "name": "Alice Demo",
-         "group": "demoforex", "email": "alice@demo.example", "leverage": 100,
-         "valid": 1, "updatePassword": 1, "country": "Cyprus", "city": "Limassol"}
-    r.update(kw)
-    return r
+from fixtures.requests import update
 
 
 def test_each_update_mode_changes_exactly_its_fields(service_factory, sim):
     svc = service_factory(sim).start()
     fetched = sim.user(1001)
 
-    flags = ask(svc, "userRecordUpdate", update(1001, routeType="USER_ENABLE_READ_ONLY_UPDATE",
+    flags = svc.ask("userRecordUpdate", update(1001, routeType="USER_ENABLE_READ_ONLY_UPDATE",
                                                 valid=0, updatePassword=0, name="Ignored",
                                                 group="demopro", leverage=500))
     assert flags["code"] == 200 and len(flags["data"]) == 19
@@ -30,21 +20,21 @@ def test_each_update_mode_changes_exactly_its_fields(service_factory, sim):
     assert {k: user[k] for k in ("name", "group", "leverage", "email")} == \
         {k: fetched[k] for k in ("name", "group", "leverage", "email")}
 
-    ask(svc, "userRecordUpdate", update(1001, groupType=2, group="demopro", email="x@x.example",
+    svc.ask("userRecordUpdate", update(1001, groupType=2, group="demopro", email="x@x.example",
                                         addressLine="5 New Street", leverage=300))
     user = sim.user(1001)
     assert (user["group"], user["email"]) == ("demoforex", "alice@demo.example")
     assert (user["address"], user["leverage"], user["enable_read_only"]) == ("5 New Street", 300, 0)
 
-    ask(svc, "userRecordUpdate", update(1001, name="Alice Updated", group="demopro",
+    svc.ask("userRecordUpdate", update(1001, name="Alice Updated", group="demopro",
                                         comment="vip", town="North", leverage=200))
-    ask(svc, "userRecordUpdate", update(1001, name="Alice Updated", group="demopro",
+    svc.ask("userRecordUpdate", update(1001, name="Alice Updated", group="demopro",
                                         comment="-1", leverage=200))
     user = sim.user(1001)
     assert (user["name"], user["group"], user["comment"], user["state"]) == \
         ("Alice Updated", "demopro", "vip", "")
     assert user["balance"] == fetched["balance"]
-    ask(svc, "userRecordUpdate", update(1001, group="demopro", comment=""))
+    svc.ask("userRecordUpdate", update(1001, group="demopro", comment=""))
     assert sim.user(1001)["comment"] == ""
 
 
@@ -52,7 +42,7 @@ def test_passwords_and_leverage(service_factory, sim):
     svc = service_factory(sim).start()
 
     def password(kind, master, new):
-        return ask(svc, "userRecordPasswordUpdate", {"serial": "p", "login": 1002, "type": kind,
+        return svc.ask("userRecordPasswordUpdate", {"serial": "p", "login": 1002, "type": kind,
                                                      "masterPass": master, "newPass": new})["code"]
 
     assert password(2, "", "Plain-Set2") == 200
@@ -67,10 +57,11 @@ def test_passwords_and_leverage(service_factory, sim):
         assert secret not in svc.log_text() and secret not in svc.output()
 
     sim.calls(clear=True)
-    same = ask(svc, "userLeverageUpdate", {"serial": "l1", "login": 1002, "leverage": 100})
+    same = svc.ask("userLeverageUpdate", {"serial": "l1", "login": 1002, "leverage": 100})
     assert same["code"] == 200
     assert not [c for c in sim.calls() if c["call"] == "UserRecordUpdate"]
-    assert ask(svc, "userLeverageUpdate", {"serial": "l2", "login": 1002, "leverage": 400})["code"] == 200
+    raised = svc.ask("userLeverageUpdate", {"serial": "l2", "login": 1002, "leverage": 400})
+    assert raised["code"] == 200
     assert sim.user(1002)["leverage"] == 400 and sim.user(1002)["name"] == "Bob Demo"
 
 
@@ -91,5 +82,5 @@ def test_mails_arrive_once_from_the_platform_two_seconds_apart(service_factory, 
         ("Trading Platform", "Welcome", "Hello", [1001, 1002]),
         ("Trading Platform", "Nobody", "Empty", [])]
 
-    again = ask(svc, "emailSend", first)
+    again = svc.ask("emailSend", first)
     assert again["code"] == 200 and len(sim.state()["mails"]) == 2

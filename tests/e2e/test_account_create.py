@@ -2,22 +2,12 @@
 on the simulated trading server, the reply on its callback queue."""
 import json
 
-
-def request(login, **kw):
-    r = {"serial": "c-%d" % login, "routeType": "crm", "login": login, "agent": 77,
-         "name": "Ann Lee", "email": "ann@example.com", "phone": "+100200300",
-         "country": "Cyprus", "id": "ID-1", "leverage": 200, "group": "demoforex",
-         "masterPass": "Master-Secret1", "investorPass": "Invest-Secret2",
-         "comment": "from crm", "leadSource": "web-42", "city": "Limassol",
-         "town": "Limassol district", "postalCode": "3035",
-         "addressLine": "1 Long Street", "valid": 1}
-    r.update(kw)
-    return r
+from fixtures.requests import account
 
 
 def test_creates_once_and_refuses_another_identity(service_factory, sim):
     svc = service_factory(sim).start()
-    req = request(7001)
+    req = account(7001)
     text = svc.request("userRecordCreate", req)
     assert text.endswith("\n")
     reply = json.loads(text)
@@ -48,7 +38,7 @@ def test_creates_once_and_refuses_another_identity(service_factory, sim):
     assert sum(1 for c in sim.calls() if c["call"] == "UserRecordNew") == 1
 
     # The same login with another identity is refused.
-    other = request(7001, serial="c-other", leadSource="other", name="Somebody Else")
+    other = account(7001, serial="c-other", leadSource="other", name="Somebody Else")
     refused = json.loads(svc.request("userRecordCreate", other))
     assert refused["code"] == -2 and refused["msg"] == "fail"
     assert sim.user(7001)["name"] == "Ann Lee"
@@ -61,10 +51,10 @@ def test_creates_once_and_refuses_another_identity(service_factory, sim):
 
 def test_read_only_when_not_valid_and_bad_types_get_no_reply(service_factory, sim):
     svc = service_factory(sim).start()
-    bad = request(7002)
+    bad = account(7002)
     bad["login"] = "7002"  # digits as a JSON string: not a number
     svc.send("userRecordCreate", json.dumps(bad), check=False)  # against its schema on purpose
-    reply = json.loads(svc.request("userRecordCreate", request(7003, valid=0)))
+    reply = json.loads(svc.request("userRecordCreate", account(7003, valid=0)))
     # The malformed request got no reply; the next one was served.
     assert reply["data"]["serial"] == "c-7003"
     assert sim.user(7002) is None

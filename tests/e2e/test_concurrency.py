@@ -4,21 +4,24 @@ connection dropped, then the server killed and started again). Every
 request is answered, a money request whose answer was a failure is sent
 again as the back office would, and in the end every movement is on the
 server exactly once and every balance is its start plus each movement.
-At last the service is stopped while every queue has a request in progress.
+At last the service is stopped once every queue has taken a request: each
+of them is finished and answered exactly once.
 
 Against a sanitizer build (MT4BRIDGE_BUILD) neither the service nor the
 simulated server may report anything."""
 import threading
 import time
 
-from fixtures.traffic import MONEY_LOGINS, QueueLink, Traffic, push_quotes
+from fixtures.requests import MONEY_LOGINS
+from fixtures.traffic import QueueLink, Traffic, push_quotes
+from fixtures.wait import wait_until
 
 MONEY_KEYS = ("tradeTransInfo", "importTrade")
 SANITIZER_REPORTS = ("WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "runtime error:")
 ANSWER_TIMEOUT_S = 90
 RESEND_ROUNDS = 3
 # The reconnection thread looks at the links every 10 s.
-RECONNECT_TIMEOUT_S = 30
+RECONNECT_TIMEOUT_S = 40
 OUTAGE_S = 11
 
 
@@ -34,10 +37,8 @@ def unsettled_money(traffic):
 
 def wait_connected(sim, timeout):
     """Waits until the service has its normal and its pumping connection."""
-    deadline = time.monotonic() + timeout
-    while sorted(c["pumping"] for c in sim.clients()) != [False, True]:
-        assert time.monotonic() < deadline, sim.clients()
-        time.sleep(0.2)
+    wait_until(lambda: sorted(c["pumping"] for c in sim.clients()) == [False, True], timeout,
+               "normal and pumping connection of the service", 0.2)
 
 
 def tail(svc):
@@ -102,19 +103,25 @@ def test_all_queues_with_pumped_events_and_a_lost_server(sim_factory, service_fa
         wait_connected(sim, 0)
         assert svc.process.poll() is None, tail(svc)
 
-        # Stopped while every queue has a request and the server pumps:
-        # the requests in progress are finished and the service ends cleanly.
+        # Stopped once every queue has taken a request, while the server
+        # pumps: the requests in progress are finished, each answered once
+        # (the replies wait on their queues), and the service ends cleanly.
         last = traffic.round(1)
         link.send(traffic, last)
-        mail = next(serial for key, serial, _ in last if key == "emailSend")
-        svc.wait_for('"serial": "%s"' % mail, ANSWER_TIMEOUT_S)
-        assert svc.stop() == 0, tail(svc)
+        for _, serial, _ in last:
+            svc.wait_for('"serial": "%s"' % serial, ANSWER_TIMEOUT_S)
+        svc.stop()
+        link.collect(traffic, ANSWER_TIMEOUT_S,
+                     lambda: all(s in traffic.replies for _, s, _ in last))
+        link.gather(traffic, wait=1.0)  # a second reply, if any
+        assert {s: len(traffic.replies.get(s, [])) for _, s, _ in last} == \
+            {s: 1 for _, s, _ in last}, tail(svc)
     finally:
         stop.set()
         quotes.join()
         link.close()
 
-    assert sim.stop() == 0
+    sim.stop()
     assert sanitizer_lines(svc.output()) == []
     with open(sim.log_path, encoding="utf-8", errors="replace") as log:
         assert sanitizer_lines(log.read()) == []

@@ -1,26 +1,27 @@
 """A crash campaign: a stream of money requests of every kind (deposits,
 withdrawals, credit grants and removals, balance, credit and trade imports)
 on several accounts, other queues busy beside them, and the service killed
-with SIGKILL at random moments, some of them while the server holds back its
-answer to a call it has already carried out, and restarted until every
-request is answered. The requests are as a back office sends them: empty
-comments, long comments that share the 31 bytes the server keeps, non-ASCII
-comments, comments reused for the same and for another movement, credits
-granted up to their limit and removed to zero, withdrawals of the whole
-balance, balance imports whose serials share 31 bytes. One lane's store
-lives on a small disk that fills up for a while, and the server's history
-cannot be read during some restarts. Requests answered with a failure that
-may hide a movement are sent again, unchanged, as a back office does.
+with SIGKILL while at work, inside a call the server has carried out and
+holds the answer of, or at a random moment while a request is in progress,
+and restarted until every request is answered. The requests are as a back
+office sends them: empty comments, long comments that share the 31 bytes the
+server keeps, non-ASCII comments, comments reused for the same and for
+another movement, credits granted up to their limit and removed to zero,
+withdrawals of the whole balance, balance imports whose serials share 31
+bytes. One lane's store lives on a small disk that fills up for a while, and
+the server's history cannot be read during some restarts. Requests answered
+with a failure that may hide a movement are sent again, unchanged, as a back
+office does.
 
 Afterwards every movement on the server belongs to exactly one request
 answered 200 with its ticket (else it is doubled or lost), every 200 names
 a movement the server holds (else lost), every 200 of one request tells the
-same ticket, every import made exactly one server record, and the stores
-loaded after every kill.
+same ticket, every import made exactly one server record, the stores
+loaded after every kill, and the kills landed where they were meant to.
 
 Independent lanes (a simulated server, a service and its own queues each)
-run side by side, so that the kills do not wait for each other's ten-second
-start-ups. The seed is printed; MT4BRIDGE_CAMPAIGN_SEED repeats a run."""
+run side by side, so that the kills do not wait for each other's start-ups.
+The seed is printed; MT4BRIDGE_CAMPAIGN_SEED repeats a run."""
 import errno
 import os
 import random
@@ -31,11 +32,19 @@ import threading
 import time
 
 from fixtures.history import read_history, read_snapshot
+from fixtures.requests import request_for
 from fixtures.sim import default_state
-from fixtures.traffic import QueueLink, request_for
+from fixtures.traffic import QueueLink
+from fixtures.wait import wait_until
 
 LANES = 3
 KILLS_PER_LANE = 7
+# Of each lane's kills, this many land inside a call the server carried out
+# and holds the answer of; the others at a random moment while a request
+# is in progress, of which at least MID_REQUEST_KILLS must land inside one
+# (a request may finish just before its kill).
+HELD_KILLS = 3
+MID_REQUEST_KILLS = 2
 MONEY_PER_LANE = 110
 ACCOUNTS_PER_LANE = 4
 START_BALANCE = 100000.0
@@ -58,16 +67,6 @@ ACCEPTED_REFUSALS = (-1000, -134, KEY_CONFLICT)
 RESEND_ROUNDS = 4
 FULL_DISK_KILLS = (2, 5)  # the small disk fills before restart 2, frees before 5
 ACTIVITY_ROUTE = "TRADE_TRANS_ACTIVITY_GIVE_INFO"
-
-
-def wait_until(predicate, timeout):
-    """predicate()'s first true value within timeout seconds (else false)."""
-    deadline = time.monotonic() + timeout
-    value = predicate()
-    while not value and time.monotonic() < deadline:
-        time.sleep(0.02)
-        value = predicate()
-    return value
 
 
 def campaign_state(logins, now):
@@ -229,6 +228,12 @@ def plan_hostile(rng, lane, logins, when_s):
     return hostile
 
 
+def in_progress(console):
+    """Whether a request taken is not answered yet, per the console."""
+    return console.count(" Received: ") > console.count(",Send: ") + \
+        console.count("already answered")
+
+
 def reply_ticket(key, reply):
     """The ticket a reply tells: a movement's order; an import's new ticket,
     or for a repeated balance import the earlier one in order."""
@@ -290,11 +295,16 @@ class Lane:
         self.svc = service_factory(self.sim, name="svc%d" % index,
                                    overrides={"timeZone": TIME_ZONE})
         self.money = plan_money(rng, index, self.logins)
+        # What each kill waits for; a held call never while the small disk
+        # is full (a movement is then refused before any call).
+        calls = [k for k in range(KILLS_PER_LANE)
+                 if disk is None or not FULL_DISK_KILLS[0] <= k < FULL_DISK_KILLS[1]]
+        held = rng.sample(calls, HELD_KILLS)
+        self.plan = ["held" if k in held else "moment" for k in range(KILLS_PER_LANE)]
         self.sent = {}     # serial -> (key, request)
         self.replies = {}  # serial -> [reply, ...]
         self.kills = []    # what each kill interrupted
         self.handled = {}  # (file, comment, login) -> order: handled records seen so far
-        self.starts = 0
         self.unreadable = 0  # restarts while the server's history cannot be read
         self.resent = 0
 
@@ -302,9 +312,10 @@ class Lane:
 
     def batches(self):
         chunks = KILLS_PER_LANE + 1
-        size = -(-len(self.money) // chunks)
+        planned = list(self.money)
+        size = -(-len(planned) // chunks)
         for c in range(chunks):
-            batch = [(m.key, m.serial, m.request) for m in self.money[c * size:(c + 1) * size]]
+            batch = [(m.key, m.serial, m.request) for m in planned[c * size:(c + 1) * size]]
             for key in OTHER_KEYS:
                 serial = "L%d-%s-%d" % (self.index, key, c)
                 batch.append((key, serial, request_for(key, serial, c)))
@@ -313,34 +324,48 @@ class Lane:
     def unanswered(self):
         return sorted(s for s in self.sent if not self.replies.get(s))
 
+    def send_deposit(self):
+        """One more deposit, beyond the plan."""
+        serial = "L%d-extra-%d" % (self.index, len(self.kills))
+        login = self.rng.choice(self.logins)
+        m = Money("tradeTransInfo", serial,
+                  movement(serial, login, self.rng.randint(100, 40000) / 100.0, True,
+                           serial + "-c"), login)
+        self.money.append(m)
+        self.link.send(self, [(m.key, m.serial, m.request)])
+
     # -- kills ------------------------------------------------------------
 
     def restart(self):
         self.svc.start(wait=False)
         self.link.gather(self, wait=0.2)  # while the service waits through its start-up
         self.svc.wait_for("init success\n", 90)
-        self.starts += 1
 
-    def kill_at_random_moment(self):
-        """Kills the service once it is at work: right after the server
-        carried out a held call, or a random while after a random number
-        of replies."""
+    def kill_at_work(self, plan):
+        """Kills the service at work: right after the server carried out a
+        held call (plan "held"), or a random while after a random number of
+        replies, once a request is in progress (plan "moment"). Records
+        what the kill interrupted, as the console up to the kill tells."""
         svc, sim, rng = self.svc, self.sim, self.rng
-        if rng.random() < 0.45:
-            call = rng.choice(HOLDS)
-            sim.hold(call)
+        if plan == "held":
+            # A call of the requests waiting; when none makes it in time (the
+            # work left needs no such call), a deposit's movement.
             sim.hold_events(rng.random() < 0.5)
-            held = wait_until(sim.held, 10)
-            what = "held " + call if held else "idle"
+            sim.hold(rng.choice(HOLDS))
+            if not wait_until(sim.held, 10, pause=0.02):
+                sim.unhold()
+                sim.hold("TradeTransaction")
+                self.send_deposit()
+                wait_until(sim.held, 60, pause=0.02)
             time.sleep(rng.uniform(0, 0.2))
         else:
             replies = rng.randint(0, 10)
-            wait_until(lambda: svc.output().count(",Send: ") >= replies, 10)
+            wait_until(lambda: svc.output().count(",Send: ") >= replies, 10, pause=0.02)
             time.sleep(rng.uniform(0, 0.3))
-            what = None
+            wait_until(lambda: in_progress(svc.output()), 10, pause=0.01)
+        held = sim.held()
+        svc.kill()
         console = svc.output()
-        svc.process.kill()
-        svc.stop()
         sim.hold_events(False)
         sim.unhold()
         sim.release()
@@ -349,10 +374,10 @@ class Lane:
             # server's history fail.
             sim.script("TradesUserHistory", [6] * 12)
             self.unreadable += 1
-        if what is None:
-            busy = console.count(" Received: ") > console.count(",Send: ") + \
-                console.count("already answered")
-            what = "mid-request" if busy else "between requests"
+        if held:
+            what = "held " + held[0]["call"]
+        else:
+            what = "mid-request" if in_progress(console) else "between requests"
         self.kills.append(what)
         shutil.copy(svc.output_path, svc.output_path + ".%d" % len(self.kills))
         self.check_stores()
@@ -381,18 +406,23 @@ class Lane:
 
     def run_linked(self):
         batches = self.batches()
-        for k in range(KILLS_PER_LANE):
+        for k, plan in enumerate(self.plan):
             if self.disk is not None and k in FULL_DISK_KILLS:
                 (self.disk.fill if k == FULL_DISK_KILLS[0] else self.disk.free)()
             self.link.send(self, next(batches))
             self.restart()
-            self.kill_at_random_moment()
+            if self.disk is not None and k == FULL_DISK_KILLS[1] - 1:
+                # Full for three starts now (no slack left in a file's last
+                # page): a movement is refused before this start's kill.
+                self.link.collect(self, FINISH_TIMEOUT_S, done=lambda: any(
+                    r["code"] == -1013 for rs in self.replies.values() for r in rs))
+            self.kill_at_work(plan)
         self.link.send(self, next(batches))
         self.restart()
         self.link.collect(self, FINISH_TIMEOUT_S)
         self.sim.unscript()
         self.resend_failures()
-        assert self.svc.stop() == 0
+        self.svc.stop()
         self.link.gather(self, wait=0.2)
         self.check_stores()
         for name in ("financeBalanceHistory", "tradeImportHistory"):
@@ -531,7 +561,7 @@ class Lane:
             "money received again": sum(received.get(m.serial, 1) - 1 for m in self.money),
             "replies": sum(len(r) for r in self.replies.values()),
             "beyond first": sum(len(r) - 1 for r in self.replies.values()),
-            "doubled": doubled, "lost": lost, "starts": self.starts,
+            "doubled": doubled, "lost": lost,
             "resent": self.resent, "unreadable": self.unreadable,
             "not durable": sum(r["code"] == -1013 for rs in self.replies.values() for r in rs),
             "history unreadable": sum(r["code"] == -1012 for rs in self.replies.values()
@@ -540,26 +570,25 @@ class Lane:
         return figures, failures
 
 
-def test_money_survives_a_campaign_of_kills(tmp_path, sim_factory, service_factory, capsys):
+def test_money_survives_a_campaign_of_kills(tmp_path, sim_factory, service_factory, figures):
     seed = int(os.environ.get("MT4BRIDGE_CAMPAIGN_SEED", random.SystemRandom().randrange(10 ** 6)))
     # Lane 0's working folder (its stores) on a small disk of its own.
     disk = SmallDisk(tmp_path / "svc0" / "service")
-    with capsys.disabled():
-        print("\ncrash campaign seed %d (MT4BRIDGE_CAMPAIGN_SEED repeats it)" % seed)
-        if not disk.mounted:
-            print("crash campaign: lane 0 runs without its small disk, which could not be "
-                  "mounted: %s" % disk.reason)
+    figures("crash campaign seed %d (MT4BRIDGE_CAMPAIGN_SEED repeats it)" % seed)
+    if not disk.mounted:
+        figures("crash campaign: lane 0 runs without its small disk, which could not be "
+                "mounted: %s" % disk.reason)
     began = time.monotonic()
     try:
         lanes = [Lane(i, random.Random(seed * 100 + i), sim_factory, service_factory,
                       disk if i == 0 and disk.mounted else None)
                  for i in range(LANES)]
-        run_lanes(lanes, seed, began, capsys)
+        run_lanes(lanes, seed, began, figures)
     finally:
         disk.unmount()
 
 
-def run_lanes(lanes, seed, began, capsys):
+def run_lanes(lanes, seed, began, report):
     errors = []
 
     def run(lane):
@@ -577,34 +606,42 @@ def run_lanes(lanes, seed, began, capsys):
 
     totals = {}
     failures = []
+    per_lane = []
     for lane in lanes:
         figures, lane_failures = lane.verify()
         failures += ["lane %d: %s" % (lane.index, f) for f in lane_failures]
         for k, v in figures.items():
             totals[k] = totals.get(k, 0) + v
-        with capsys.disabled():
-            print("crash campaign lane %d%s: money %d, resent %d, refused as not durable %d, "
-                  "as unreadable history %d (after %d restarts without it), movements "
-                  "doubled %d, lost %d" % (
-                      lane.index, " (small disk)" if lane.disk else "", figures["money"],
-                      figures["resent"], figures["not durable"], figures["history unreadable"],
-                      figures["unreadable"], figures["doubled"], figures["lost"]))
+        report("crash campaign lane %d%s: money %d, kills inside a held call %d, "
+               "mid-request %d, resent %d, refused as not durable %d, as unreadable history "
+               "%d (after %d restarts without it), movements doubled %d, lost %d" % (
+                   lane.index, " (small disk)" if lane.disk else "", figures["money"],
+                   figures["held"], figures["mid"], figures["resent"],
+                   figures["not durable"], figures["history unreadable"],
+                   figures["unreadable"], figures["doubled"], figures["lost"]))
+        per_lane.append(figures)
     kinds = {}
     for lane in lanes:
         for k in lane.kills:
             kinds[k] = kinds.get(k, 0) + 1
-    with capsys.disabled():
-        print("crash campaign: seed %d, requests %d (money %d), kills %d (%s), redeliveries %d "
-              "(requests received again; %d of them money), replies %d (%d beyond the first), "
-              "movements doubled %d, movements lost %d, %.0f s" % (
-                  seed, totals["requests"], totals["money"], totals["kills"],
-                  ", ".join("%s %d" % kv for kv in sorted(kinds.items())),
-                  totals["received again"], totals["money received again"], totals["replies"],
-                  totals["beyond first"], totals["doubled"], totals["lost"],
-                  time.monotonic() - began))
+    report("crash campaign: seed %d, requests %d (money %d), kills %d (%s), redeliveries %d "
+           "(requests received again; %d of them money), replies %d (%d beyond the first), "
+           "movements doubled %d, movements lost %d, %.0f s" % (
+               seed, totals["requests"], totals["money"], totals["kills"],
+               ", ".join("%s %d" % kv for kv in sorted(kinds.items())),
+               totals["received again"], totals["money received again"], totals["replies"],
+               totals["beyond first"], totals["doubled"], totals["lost"],
+               time.monotonic() - began))
     assert not failures, "seed %d:\n%s" % (seed, "\n".join(failures[:40]))
-    assert totals["kills"] >= 20 and totals["money"] >= 300
-    assert totals["starts"] == totals["kills"] + LANES
+    for lane, figures in zip(lanes, per_lane):
+        # The kills hit the service at work: every one planned inside a held
+        # call landed there, most of the others inside a request, and each
+        # request a kill interrupted was delivered again after the restart.
+        kills = "seed %d, lane %d: %s" % (seed, lane.index, lane.kills)
+        assert figures["held"] >= HELD_KILLS, kills
+        assert figures["mid"] >= MID_REQUEST_KILLS, kills
+        assert figures["received again"] >= figures["held"] + figures["mid"], \
+            (kills, figures["received again"])
     assert totals["doubled"] == 0 and totals["lost"] == 0
     # The full disk was felt: some requests were refused while it lasted.
     assert lanes[0].disk is None or totals["not durable"] > 0

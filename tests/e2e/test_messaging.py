@@ -3,9 +3,7 @@ producers, consumers and dispatch with test routes) answers requests put on
 its queues by AMQP and JMS clients."""
 import json
 import os
-import signal
 import subprocess
-import time
 import uuid
 
 import pytest
@@ -13,33 +11,26 @@ from proton import Message
 
 from fixtures.broker import (TOP, receive_message, receive_messages, receive_text, send_message,
                              send_text, start_broker)
+from fixtures.process import Process, check_exits
 from fixtures.proxy import Proxy
+from fixtures.service import make_config
+from fixtures.wait import wait_until
 
 BUILD = os.environ.get("MT4BRIDGE_BUILD", os.path.join(TOP, "build"))
 HARNESS = os.path.join(BUILD, "tests", "harness", "messaging_harness")
 
-REQUEST_KEYS = [
-    "userRecordCreate", "userRecordUpdate", "userRecordPasswordUpdate", "tradeTransInfo",
-    "userLeverageUpdate", "emailSend", "groupLeverage", "updateSymbol", "closeUserTrades",
-    "importTrade", "symbolLeverageUpdate", "symbolTradeUpdate", "symboGtcPendingUpdate",
-    "symboTraderDateUpdate", "symboQuoteDateUpdate",
-]
-
-
-def reply_key(key):
-    return key + ("eCallback" if key == "symboTraderDateUpdate" else "Callback")
-
-
-class Harness:
+class Harness(Process):
     """One messaging harness process with its own config.ini and queue names
     (a fresh prefix, so tests never see each other's messages)."""
 
     def __init__(self, tmp_path, broker_uri, overrides=None, credentials=None):
+        super().__init__("messaging_harness")
         self.prefix = "t" + uuid.uuid4().hex[:10]
         self.names = {}
-        for key in REQUEST_KEYS:
+        for key in make_config.REQUEST_KEYS:
             self.names[key] = "%s.%s" % (self.prefix, key)
-            self.names[reply_key(key)] = "%s.%s" % (self.prefix, reply_key(key))
+            reply = make_config.reply_key(key)
+            self.names[reply] = "%s.%s" % (self.prefix, reply)
         self.names.update(overrides or {})
         cfg = {"server": "127.0.0.1:1", "login": 1, "password": "x", "brokerURI": broker_uri}
         cfg.update(self.names)
@@ -54,38 +45,21 @@ class Harness:
         self.outfile = base / "out.txt"
         assert os.path.exists(HARNESS), "build the harness first: " + HARNESS
         with open(self.outfile, "wb") as out:
-            self.proc = subprocess.Popen([HARNESS], cwd=self.workdir, stdout=out,
-                                         stderr=subprocess.STDOUT)
+            self.spawn([HARNESS], cwd=self.workdir, stdout=out, stderr=subprocess.STDOUT)
 
     def output(self):
         return self.outfile.read_bytes().decode("utf-8", "replace")
+
+    def tail(self):
+        return self.output()[-4000:]
 
     def log(self):
         return "".join(p.read_text() for p in sorted(self.logdir.glob("log-*.log")))
 
     def wait_for(self, text, timeout=20.0):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if text in self.output():
-                return True
-            if self.proc.poll() is not None:
-                return text in self.output()
-            time.sleep(0.05)
-        return False
-
-    def wait_exit(self, timeout=20.0):
-        try:
-            return self.proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            return None
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            if self.wait_exit(20) is None:
-                self.proc.kill()
-                self.proc.wait()
-        return self.proc.returncode
+        """Whether text shows in the output within timeout (or by its end)."""
+        return bool(wait_until(lambda: text in self.output() or not self.running(), timeout)
+                    and text in self.output())
 
     def q(self, key):
         return self.names[key]
@@ -102,7 +76,7 @@ def harnesses(tmp_path):
 
     yield start
     for h in started:
-        h.stop()
+        h.stop()  # a bad exit fails the test (fixtures/process.py)
 
 
 @pytest.fixture(scope="module")
@@ -114,6 +88,8 @@ def shared(broker, tmp_path_factory):
         yield ready(h)
     finally:
         h.stop()
+        bad = check_exits()
+        assert not bad, bad
 
 
 def ready(h):
@@ -150,18 +126,10 @@ def test_reply_is_stored_byte_for_byte_on_the_matching_reply_queue(broker, share
         assert '"password":"***"' in text and "secret" not in text
 
 
-def test_jms_client_over_openwire_gets_a_text_message_reply(broker, shared, tmp_path):
-    classes = tmp_path / "jms"
-    subprocess.run(["javac", "-nowarn", "-d", str(classes), "-cp",
-                    os.path.join(TOP, "broker", "lib", "*"),
-                    os.path.join(TOP, "tests", "jms", "JmsRoundTrip.java")], check=True,
-                   timeout=120)
+def test_jms_client_over_openwire_gets_a_text_message_reply(broker, shared, jms_client):
     h = shared
-    r = subprocess.run(["java", "-Xmx64m", "-cp",
-                        "%s:%s" % (classes, os.path.join(TOP, "broker", "lib", "*")),
-                        "JmsRoundTrip", broker.openwire_url, h.q("tradeTransInfo"),
-                        h.q("tradeTransInfoCallback"), '{"serial":"j1","routeType":"R"}',
-                        "15000"], capture_output=True, text=True, timeout=60)
+    r = jms_client(broker.openwire_url, h.q("tradeTransInfo"), h.q("tradeTransInfoCallback"),
+                   '{"serial":"j1","routeType":"R"}', 15000, timeout=60)
     assert r.returncode == 0, r.stdout + r.stderr
     assert r.stdout == "TextMessage\n" + echo("j1", 4, "R")
 
@@ -222,7 +190,9 @@ def test_two_services_with_the_same_queues_both_connect(broker, harnesses, tmp_p
     second = ready(harnesses(broker.amqp_url, overrides=first.names))
     send_text(broker.amqp_url, first.q("updateSymbol"), '{"serial":"u1"}')
     assert receive_text(broker.amqp_url, first.q("updateSymbolCallback")) == echo("u1", 8)
-    assert first.wait_for("harness ready") and "fail" not in first.output() + second.output()
+    for h in (first, second):
+        assert "consumer destUrl(config.updateSymbol) success\n" in h.output()
+        assert "fail" not in h.output()
 
 
 def test_empty_queue_names_only_print_is_null(broker, harnesses):
@@ -239,7 +209,7 @@ def test_empty_queue_names_only_print_is_null(broker, harnesses):
     send_text(broker.amqp_url, h.q("groupLeverage"), '{"serial":"g2"}')
     assert h.wait_for('Received: {"serial":"g2"}')
     assert h.wait_for("reply not sent", 5)
-    assert h.proc.poll() is None
+    assert h.running()
 
 
 def test_conversion_error_gets_no_reply_and_the_queue_goes_on(broker, shared):
@@ -279,7 +249,7 @@ def test_stop_finishes_the_request_in_progress(broker, harnesses):
     send_text(broker.amqp_url, q, '{"serial":"p1","pauseMs":1000}')
     send_text(broker.amqp_url, q, '{"serial":"p2","pauseMs":0}')
     assert h.wait_for('Received: {"serial":"p1"')
-    assert h.stop() == 0
+    h.stop()
     rq = h.q("userRecordUpdateCallback")
     assert receive_text(broker.amqp_url, rq) == echo("p1", 2, pauseMs=1000)
     assert receive_messages(broker.amqp_url, rq, 1, timeout=0.5) == []
@@ -336,11 +306,12 @@ def test_broker_restart_under_failover_leaves_no_request_unanswered(tmp_path, ha
         assert receive_text(b.amqp_url, h.q("userRecordCreateCallback"), timeout=20) == \
             echo("r4", 1)
         serials = set()
-        deadline = time.monotonic() + 30
-        while serials != {"r1", "r2", "r3"} and time.monotonic() < deadline:
+
+        def all_answered():
             for body in receive_messages(b.amqp_url, rq, 10, timeout=2):
                 serials.add(json.loads(body)["data"]["serial"])
-        assert serials == {"r1", "r2", "r3"}, h.output()
+            return serials == {"r1", "r2", "r3"}
+        assert wait_until(all_answered, 30), (serials, h.output())
         # r1 ran once: its reply went out once, and the broker's redelivery
         # of it (its acknowledgement was lost with the connection) was
         # recognised.
@@ -348,8 +319,8 @@ def test_broker_restart_under_failover_leaves_no_request_unanswered(tmp_path, ha
         assert out.count('Send: {"code":200,"data":{"pauseMs":1500,"queue":2,'
                          '"routeType":"","serial":"r1"}') == 1, out
         assert "destURI #%s request already answered" % q in out
-        assert h.proc.poll() is None
-        assert h.stop() == 0
+        assert h.running()
+        h.stop()  # before its broker goes
     finally:
         b.kill()
 

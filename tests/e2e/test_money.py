@@ -3,30 +3,18 @@ closing an account, each checked against the simulated server's own
 balances, credit, open trades and history."""
 import json
 import os
-import time
 
 import pytest
 
 from fixtures.history import read_history
+from fixtures.requests import movement
 from fixtures.sim import recent_state
-
-CANCEL_ROUTE = "trade cancellation credit"  # tools/make_config.py's value
+from fixtures.wait import wait_until
 
 
 @pytest.fixture
 def money_sim(sim_factory):
     return sim_factory(recent_state())
-
-
-def movement(serial, login, amount, comment, kind=1, **kw):
-    r = {"serial": serial, "login": login, "amount": amount, "type": kind,
-         "comment": comment, "routeType": "crm", "margin": 0, "creditLimit": 0}
-    r.update(kw)
-    return r
-
-
-def ask(svc, key, payload):
-    return json.loads(svc.request(key, payload))
 
 
 def transactions(sim):
@@ -38,32 +26,34 @@ def test_movements_happen_once_even_without_the_store_and_follow_the_amount_rule
     sim = money_sim
     svc = service_factory(sim).start()
     dep = movement("d-1", 1001, 250.5, "crm-dep-1")
-    first = ask(svc, "tradeTransInfo", dep)
+    first = svc.ask("tradeTransInfo", dep)
     assert first["code"] == 200 and first["data"]["order"] > 0
-    again = ask(svc, "tradeTransInfo", dep)
+    again = svc.ask("tradeTransInfo", dep)
     assert again["code"] == 200 and again["data"]["order"] == first["data"]["order"]
     assert sim.user(1001)["balance"] == 10250.5
 
     # Account 1002: balance 5000, no credit.
     before = transactions(sim)
-    nothing = ask(svc, "tradeTransInfo", movement("r-1", 1002, -10, "rm-none", kind=2))
+    nothing = svc.ask("tradeTransInfo", movement("r-1", 1002, -10, "rm-none", kind=2))
     assert nothing["code"] == 200 and transactions(sim) == before
-    grant = ask(svc, "tradeTransInfo", movement("r-2", 1002, 300, "grant", kind=2, creditLimit=200))
+    grant = svc.ask("tradeTransInfo", movement("r-2", 1002, 300, "grant", kind=2, creditLimit=200))
     assert grant["code"] == 200 and grant["data"]["amount"] == 200
     assert sim.user(1002)["credit"] == 200
-    cancel = ask(svc, "tradeTransInfo", movement("r-3", 1002, 5, "cancel", routeType=CANCEL_ROUTE))
+    # The route configured for cancelling a trade's credit takes it all back.
+    cancel_route = svc.config["tradeCancellationCreditTransInfo"]
+    cancel = svc.ask("tradeTransInfo", movement("r-3", 1002, 5, "cancel", routeType=cancel_route))
     assert cancel["code"] == 200 and cancel["data"]["amount"] == -200
     assert sim.user(1002)["credit"] == 0
-    cut = ask(svc, "tradeTransInfo", movement("r-4", 1002, -99999, "all out",
+    cut = svc.ask("tradeTransInfo", movement("r-4", 1002, -99999, "all out",
                                              routeType="TRADE_TRANS_ACTIVITY_GIVE_INFO"))
     assert cut["code"] == 200 and cut["data"]["amount"] == -5000
     assert sim.user(1002)["balance"] == 0
 
     # Without its store the service finds the deposit in the server's history.
-    assert svc.stop() == 0
+    svc.stop()
     os.remove(os.path.join(svc.workdir, "financeBalanceHistory"))
     svc.start()
-    third = ask(svc, "tradeTransInfo", dep)
+    third = svc.ask("tradeTransInfo", dep)
     assert third["code"] == 200 and third["data"]["order"] == first["data"]["order"]
     assert sim.user(1001)["balance"] == 10250.5
 
@@ -76,7 +66,7 @@ def test_trade_import_opens_one_trade_with_shifted_times(service_factory, money_
            "openPrice": 1.1, "sl": 0, "tp": 0, "closeTime": 1700003600000,
            "commission": -7, "closePrice": 1.2, "profit": 1000, "comment": "imported buy",
            "taxes": -1, "storage": -2, "newOrder": 0}
-    first = ask(svc, "importTrade", req)
+    first = svc.ask("importTrade", req)
     assert first["code"] == 200
     ticket = first["data"]["newOrder"]
     assert ticket > 0 and first["data"]["openTime"] == 1700000000
@@ -92,7 +82,7 @@ def test_trade_import_opens_one_trade_with_shifted_times(service_factory, money_
     assert trade["comment"] == "imported buy"
     assert sim.user(1001)["balance"] == 10000 + 1000 - 7 - 1 - 2
 
-    again = ask(svc, "importTrade", req)
+    again = svc.ask("importTrade", req)
     assert again["code"] == 200 and again["data"]["newOrder"] == ticket
     assert len(trades()) == 1 and not sim.state()["trades"]
     assert sim.user(1001)["balance"] == 10990
@@ -107,7 +97,7 @@ def test_closing_an_account_closes_its_buy_and_deletes_its_order(service_factory
     state["next_ticket"] = 1000
     sim = sim_factory(state)
     svc = service_factory(sim).start()
-    reply = ask(svc, "closeUserTrades", {"login": 1003.7, "serial": "c-1", "routeType": "crm"})
+    reply = svc.ask("closeUserTrades", {"login": 1003.7, "serial": "c-1", "routeType": "crm"})
     assert reply["code"] == 200 and reply["data"]["login"] == 1003
     assert not sim.state()["trades"]
     [closed] = [t for t in sim.state()["history"] if t["order"] == 900]
@@ -115,18 +105,8 @@ def test_closing_an_account_closes_its_buy_and_deletes_its_order(service_factory
     assert all(t["order"] != 901 for t in sim.state()["history"])
 
     before = transactions(sim)
-    assert ask(svc, "closeUserTrades", {"login": 1003, "serial": "c-1"})["code"] == 200
+    assert svc.ask("closeUserTrades", {"login": 1003, "serial": "c-1"})["code"] == 200
     assert transactions(sim) == before
-
-
-def wait_until(predicate, timeout, what):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.1)
-    raise AssertionError("no %s within %ss" % (what, timeout))
 
 
 def stored(svc, comment):
@@ -155,8 +135,7 @@ def test_killed_after_the_server_moved_the_money_the_redelivery_answers_its_tick
         wait_until(lambda: (stored(svc, comment) or {}).get("isHandle") == 1, 20, "pumped mark")
     else:
         assert stored(svc, comment)["isHandle"] == 0
-    svc.process.kill()
-    svc.stop()
+    svc.kill()
     sim.hold_events(False)
     sim.release()  # the answer's client is gone: nothing reaches anyone
 

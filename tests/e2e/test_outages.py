@@ -8,42 +8,33 @@ import time
 import pytest
 
 from fixtures.broker import start_broker
+from fixtures.requests import MONEY_LOGINS
 from fixtures.sim import MANAGER_LOGIN, recent_state
 from fixtures.service import Service
-from fixtures.traffic import KEYS, MONEY_LOGINS, Traffic
+from fixtures.traffic import KEYS, Traffic
+from fixtures.wait import wait_until
 
 # Broker crashes: requests per queue sent before each kill (and after the
 # last), and the kills.
 PER_ROUND = 2
 BROKER_KILLS = 5
 
-# The service's pauses that bound how long a request takes while the
-# trading server is away (src/operations, src/server):
-RECONNECT_CYCLE_S = 10    # the reconnection thread looks at both links this often
-# The slowest operation on a dead link: a symbol change waits 1 s, then
-# asks for the symbol list six times 1 s apart; its write tries five times
-# 100 ms apart.
-LONGEST_OPERATION_S = 1 + 6 * 1 + 5 * 0.1
-# Margin for a loaded machine and the sanitizer build.
-SLACK_S = 30
-# Shut-down finishes the request in progress, ends the reconnection thread
-# (it looks at the stop flag every second) and closes thirty broker links.
-STOP_BOUND_S = LONGEST_OPERATION_S + 1 + 15
-OUTAGE_S = 12             # how long the trading server stays away
-HELD_WAIT_S = 4           # under the plugin's 5 s call timeout
+# What the service promises around an outage, with room for a loaded
+# machine and the sanitizer build: both managers are back on the trading
+# server within a minute of its return (the reconnection thread looks every
+# 10 s), every request is answered within two minutes of it (an operation
+# on a dead link gives up within seconds), and a stop, which finishes the
+# request in progress first, takes at most 30 s.
+RECONNECTED_WITHIN_S = 60
+ANSWERED_WITHIN_S = 120
+STOPPED_WITHIN_S = 30
+OUTAGE_S = 12  # how long the trading server stays away
 
 MONEY_KEYS = ("tradeTransInfo", "importTrade")
 
 
 def balances(sim):
     return {login: sim.user(login)["balance"] for login in MONEY_LOGINS}
-
-
-def wait_until(predicate, timeout, what):
-    deadline = time.monotonic() + timeout
-    while not predicate():
-        assert time.monotonic() < deadline, "no %s within %.0f s" % (what, timeout)
-        time.sleep(0.1)
 
 
 def received(svc):
@@ -58,7 +49,7 @@ def movements_by_comment(sim):
     return found
 
 
-def test_broker_crashes_under_failover_lose_and_double_nothing(tmp_path, sim_factory, capsys):
+def test_broker_crashes_under_failover_lose_and_double_nothing(tmp_path, sim_factory, figures):
     sim = sim_factory(recent_state())
     start = balances(sim)
     broker = start_broker(tmp_path / "crashing-broker")
@@ -72,7 +63,7 @@ def test_broker_crashes_under_failover_lose_and_double_nothing(tmp_path, sim_fac
             traffic.send(svc, traffic.round(PER_ROUND))
             # Killed with this round under way: as many requests taken as
             # there are queues, the slow ones still in their operation.
-            wait_until(lambda: received(svc) >= before + len(KEYS), 60, "requests taken")
+            wait_until(lambda: received(svc) >= before + len(KEYS), 60, "requests taken", 0.1)
             broker.restart(crash=True)
             assert svc.process.poll() is None, svc.output()[-3000:]
         traffic.send(svc, traffic.round(PER_ROUND))
@@ -83,12 +74,11 @@ def test_broker_crashes_under_failover_lose_and_double_nothing(tmp_path, sim_fac
         replies = sum(len(r) for r in traffic.replies.values())
         doubled, lost = traffic.doubled_and_lost(sim)
         recognised = svc.output().count(" request already answered: ")
-        with capsys.disabled():
-            print("\nbroker crashes: requests %d, broker kills %d, replies %d, "
-                  "redeliveries %d, doubled %d, lost %d (redelivered requests recognised "
-                  "as answered %d)"
-                  % (len(traffic.sent), BROKER_KILLS, replies, replies - len(traffic.replies),
-                     doubled, lost, recognised))
+        figures("broker crashes: requests %d, broker kills %d, replies %d, "
+                "redeliveries %d, doubled %d, lost %d (redelivered requests recognised "
+                "as answered %d)"
+                % (len(traffic.sent), BROKER_KILLS, replies, replies - len(traffic.replies),
+                   doubled, lost, recognised))
         assert answered, (traffic.unanswered(), svc.output()[-5000:])
         assert traffic.inconsistent() == []
         assert (doubled, lost) == (0, 0)
@@ -96,14 +86,14 @@ def test_broker_crashes_under_failover_lose_and_double_nothing(tmp_path, sim_fac
         assert all(r["code"] == 200 for rs in traffic.replies.values() for r in rs), \
             [rs for rs in traffic.replies.values() if rs[0]["code"] != 200]
         assert svc.process.poll() is None, svc.output()[-3000:]
-        assert svc.stop(timeout=STOP_BOUND_S) == 0
+        svc.stop(timeout=STOPPED_WITHIN_S)
     finally:
         svc.stop()
         broker.kill()
 
 
 def test_trading_server_outage_fails_requests_cleanly_and_moves_money_once(
-        service_factory, sim_factory, capsys):
+        service_factory, sim_factory, figures):
     sim = sim_factory(recent_state())
     start = balances(sim)
     svc = service_factory(sim).start()
@@ -119,9 +109,9 @@ def test_trading_server_outage_fails_requests_cleanly_and_moves_money_once(
     deposit = [item for item in batch if item[0] == "tradeTransInfo"]
     taken = received(svc)
     traffic.send(svc, deposit)
-    wait_until(lambda: len(sim.held()) == 1, HELD_WAIT_S, "the deposit's held answer")
+    wait_until(lambda: len(sim.held()) == 1, 30, "the deposit's held answer", 0.1)
     traffic.send(svc, [item for item in batch if item[0] != "tradeTransInfo"])
-    wait_until(lambda: received(svc) >= taken + len(KEYS), HELD_WAIT_S, "the round taken")
+    wait_until(lambda: received(svc) >= taken + len(KEYS), 30, "the round taken", 0.1)
     mark = len(svc.output())
     sim.kill()
 
@@ -142,14 +132,11 @@ def test_trading_server_outage_fails_requests_cleanly_and_moves_money_once(
     # reconnection thread, which noticed the loss and retried meanwhile.
     wait_until(lambda: sorted((c["pumping"], c["login"]) for c in sim.clients()) ==
                [(False, MANAGER_LOGIN), (True, MANAGER_LOGIN)],
-               RECONNECT_CYCLE_S + SLACK_S, "both managers logged in again")
+               RECONNECTED_WITHIN_S, "both managers logged in again", 0.1)
     reconnected = time.monotonic() - back
     assert "ExtManagerPump reconnect start\n" in svc.output()[mark:]
 
-    # Every request is answered within: the reconnection cycle, then the
-    # two requests of its queue each taking at most the slowest operation.
-    answer_bound = RECONNECT_CYCLE_S + 2 * LONGEST_OPERATION_S + SLACK_S
-    answered = traffic.collect(svc, timeout=answer_bound - (time.monotonic() - back))
+    answered = traffic.collect(svc, timeout=ANSWERED_WITHIN_S - (time.monotonic() - back))
     assert answered, (traffic.unanswered(), svc.output()[-5000:])
     assert all(len(rs) == 1 for rs in traffic.replies.values())
     failed = sorted(s for s, rs in traffic.replies.items() if rs[0]["code"] != 200)
@@ -176,8 +163,7 @@ def test_trading_server_outage_fails_requests_cleanly_and_moves_money_once(
     for _, serial, _ in repeats:
         traffic.replies.pop(serial)
     traffic.send(svc, repeats)
-    assert traffic.collect(svc, timeout=len(repeats) * LONGEST_OPERATION_S + SLACK_S), \
-        traffic.unanswered()
+    assert traffic.collect(svc, timeout=ANSWERED_WITHIN_S), traffic.unanswered()
     for _, serial, _ in repeats:
         assert [r["code"] for r in traffic.replies[serial]] == [200], traffic.replies[serial]
     history = movements_by_comment(sim)
@@ -192,14 +178,13 @@ def test_trading_server_outage_fails_requests_cleanly_and_moves_money_once(
     # service stops cleanly.
     fresh = traffic.round(1)
     traffic.send(svc, fresh)
-    assert traffic.collect(svc, timeout=2 * LONGEST_OPERATION_S + SLACK_S), traffic.unanswered()
+    assert traffic.collect(svc, timeout=ANSWERED_WITHIN_S), traffic.unanswered()
     assert [traffic.replies[s][0]["code"] for _, s, _ in fresh] == [200] * len(KEYS), \
         [traffic.replies[s] for _, s, _ in fresh]
     assert svc.process.poll() is None
     stopping = time.monotonic()
-    assert svc.stop(timeout=STOP_BOUND_S) == 0
-    with capsys.disabled():
-        print("\nserver outage: requests %d, answered with a failure %d, money repeats %d, "
-              "reconnected %.1f s after the server's return, stopped in %.1f s"
-              % (len(traffic.sent), len(failed), len(repeats), reconnected,
-                 time.monotonic() - stopping))
+    svc.stop(timeout=STOPPED_WITHIN_S)
+    figures("server outage: requests %d, answered with a failure %d, money repeats %d, "
+            "reconnected %.1f s after the server's return, stopped in %.1f s"
+            % (len(traffic.sent), len(failed), len(repeats), reconnected,
+               time.monotonic() - stopping))

@@ -1,11 +1,12 @@
 """The reply path of the service over a broker that goes away: a reply that
-cannot be sent while the broker restarts is sent once it is back, and the
+cannot be sent while the broker is down is sent once it is back, and the
 operation is carried out once on the trading server."""
 import json
 
 from fixtures.broker import start_broker
+from fixtures.requests import account
 from fixtures.service import Service
-from test_account_create import request
+from fixtures.wait import wait_until
 
 
 def test_reply_waits_for_a_restarted_broker_and_the_operation_runs_once(tmp_path, sim):
@@ -15,12 +16,22 @@ def test_reply_waits_for_a_restarted_broker_and_the_operation_runs_once(tmp_path
     try:
         svc.start()
         sim.calls(clear=True)
-        req = request(7301, serial="once-1")
+        # The server's answer to the creation is held: the operation is in
+        # progress, its reply not yet made, when the broker crashes. The
+        # manager link waits 5 s for an answer; the crash takes far less.
+        sim.hold("UserRecordNew")
+        req = account(7301, serial="once-1")
         svc.send("userRecordCreate", req)
-        svc.wait_for('Received: {"serial": "once-1"', 20)
-        b.restart(crash=True)  # during the operation's one-second pause
+        wait_until(sim.held, 30, "held UserRecordNew answer")
+        b.kill()
+        assert sim.release() == 1
+        # The broker stays down until the reply has failed once.
+        svc.wait_for("DestURI:%s,Send fail: " % svc.queue("userRecordCreateCallback"), 60)
+        b.start()
 
-        reply = json.loads(svc.reply("userRecordCreate", timeout=90))
+        text = svc.reply("userRecordCreate", timeout=90)
+        assert text is not None, svc.output()[-3000:]
+        reply = json.loads(text)
         assert reply["code"] == 200 and reply["data"] == req
         # The broker delivers the request again (its acknowledgement was lost
         # with the connection); the service knows it was answered.

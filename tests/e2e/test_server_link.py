@@ -5,7 +5,6 @@ import json
 import os
 import re
 import select
-import signal
 import subprocess
 import threading
 import time
@@ -13,7 +12,9 @@ import time
 import pytest
 
 from fixtures.history import read_history
+from fixtures.process import Process
 from fixtures.sim import MANAGER_LOGIN, MANAGER_PASSWORD, build_dir
+from fixtures.wait import wait_until
 
 START_TIMEOUT_S = 15.0
 STOP_TIMEOUT_S = 15.0
@@ -35,11 +36,12 @@ def harness_binary():
     return os.path.join(build_dir(), "tests", "harness", "link_harness")
 
 
-class LinkHarness:
+class LinkHarness(Process):
     """One link_harness process in its own folder layout:
     <root>/libs/mtmanapi.so, <root>/log/mt4, <root>/work (working dir)."""
 
     def __init__(self, root, plugin, settings, balances=None, identities=None):
+        super().__init__("link_harness")
         self.root = str(root)
         self.work = os.path.join(self.root, "work")
         os.makedirs(self.work)
@@ -56,9 +58,8 @@ class LinkHarness:
                 json.dump(identities, out)
         self.lines = []
         self._cond = threading.Condition()
-        self.process = subprocess.Popen(
-            [harness_binary()], cwd=self.work, stdin=subprocess.DEVNULL,
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.spawn([harness_binary()], cwd=self.work, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
         self.wait_line(lambda l: l == "harness ready", START_TIMEOUT_S)
@@ -112,16 +113,11 @@ class LinkHarness:
                 lines += [l.rstrip("\n")[20:] for l in f]
         return lines
 
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(STOP_TIMEOUT_S)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(STOP_TIMEOUT_S)
+    def closed(self):
         self._reader.join(STOP_TIMEOUT_S)
-        return self.process.returncode
+
+    def tail(self):
+        return "\n".join(self.output()[-60:])
 
 
 @pytest.fixture
@@ -142,11 +138,10 @@ def link_factory(tmp_path):
         return harness
 
     yield make
-    statuses = [harness.stop() for harness in started]
-    # A clean shut-down (and, in the sanitizer build, no reported fault).
-    for harness, status in zip(started, statuses):
-        assert status == 0, "\n".join(harness.output())
-        assert harness.output()[-1:] == ["harness stopped"]
+    # A clean shut-down (a bad exit fails the test: fixtures/process.py).
+    for harness in started:
+        harness.stop()
+        assert harness.output()[-1:] == ["harness stopped"], harness.tail()
 
 
 def logins(sim_calls, call):
@@ -187,10 +182,8 @@ def test_refused_password_is_retried_and_never_shown(sim, link_factory):
     link = link_factory(sim, password=wrong)
     line = "Connect to %d as '***' failed (invalid login or password)" \
         % MANAGER_LOGIN
-    deadline = time.monotonic() + START_TIMEOUT_S
-    while link.log_lines().count(line) < 5:
-        assert time.monotonic() < deadline, link.log_lines()
-        time.sleep(0.1)
+    assert wait_until(lambda: link.log_lines().count(line) >= 5, START_TIMEOUT_S), \
+        link.log_lines()
     # The pumping manager is restored first: the normal one is not tried
     # while it fails.
     assert "manager reconnect start" not in link.output()
@@ -214,11 +207,9 @@ def test_lost_server_is_reconnected_when_it_returns(sim, link_factory):
     # The next cycle finds the pumping link down and keeps retrying.
     start = link.wait_line(lambda l: l == "ExtManagerPump reconnect start",
                            CYCLE_TIMEOUT_S, first)
-    deadline = time.monotonic() + START_TIMEOUT_S
     failed = "Connect to %s failed" % sim.address
-    while link.log_lines().count(failed) < 3:
-        assert time.monotonic() < deadline, link.log_lines()
-        time.sleep(0.1)
+    assert wait_until(lambda: link.log_lines().count(failed) >= 3, START_TIMEOUT_S), \
+        link.log_lines()
 
     sim.start()  # same ports
     link.wait_connected(start, START_TIMEOUT_S)
@@ -228,7 +219,7 @@ def test_lost_server_is_reconnected_when_it_returns(sim, link_factory):
     assert set(out[:resumed]) == {"ExtManagerPump reconnect start",
                                   "ExtManagerPump reconnect"}
     assert out[resumed + 1:resumed + 4] == CONNECTED[3:]
-    assert link.process.poll() is None
+    assert link.running()
     clients = sim.clients()
     assert sorted(c["pumping"] for c in clients) == [False, True]
 

@@ -5,9 +5,9 @@ import os
 import select
 import socket
 import struct
-import time
 
 from fixtures.sim import MANAGER_LOGIN, MANAGER_PASSWORD, default_state
+from fixtures.wait import wait_until
 
 
 def _frame(payload):
@@ -178,19 +178,10 @@ def test_calls_log_scripts_and_refuse(sim):
         assert _client_call(conn, "Ping", {})["result"] == 0
 
 
-def test_sigterm_ends_cleanly(sim):
-    assert sim.stop() == 0
-
-
-def _wait_for(probe):
-    deadline = time.monotonic() + 5
-    while not probe():
-        assert time.monotonic() < deadline, "timed out"
-        time.sleep(0.05)
-
-
 def _silent(conn):
-    return not select.select([conn], [], [], 0.3)[0]
+    """Nothing arrives for a second: a frame the server sent when it should
+    not have is there by then, also on a loaded machine."""
+    return not select.select([conn], [], [], 1.0)[0]
 
 
 def _manager(sim, pump=False):
@@ -210,7 +201,7 @@ def _held_deposit(sim, conn, amount):
     sim.hold("TradeTransaction")
     _send(conn, "TradeTransaction", {"info": {"type": 83, "cmd": 6, "orderby": 1001,
                                               "price": amount}}, ident=7)
-    _wait_for(sim.held)
+    wait_until(sim.held, 10, "the held answer")
 
 
 def test_held_answers_are_carried_out_then_released_or_dropped(sim):
@@ -225,11 +216,13 @@ def test_held_answers_are_carried_out_then_released_or_dropped(sim):
         sim.unhold()
         assert _client_call(other, "UserRecordGet", {"login": 1001})["result"] == 0
         _held_deposit(sim, other, 10.0)
-    _wait_for(lambda: sim.held() == [] and sim.clients() == [])
+    wait_until(lambda: sim.held() == [] and sim.clients() == [], 10,
+               "the answer dropped with its client")
+    # A held answer does not keep a stop waiting: the server ends cleanly
+    # (one that needs SIGKILL fails the test) and the answer is dropped.
     with _manager(sim) as conn:
         _held_deposit(sim, conn, 1.0)
-        started = time.monotonic()
-        assert sim.stop() == 0 and time.monotonic() - started < 3
+        sim.stop()
         assert _read_frame(conn) is None
     sim.start()
     assert sim.user(1001)["balance"] == 10111.0

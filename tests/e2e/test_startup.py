@@ -3,6 +3,7 @@ simulated trading server."""
 import json
 import signal
 import subprocess
+import time
 
 import pytest
 
@@ -16,7 +17,11 @@ def consumer_lines(out, what):
 
 
 def test_starts_serves_and_stops_on_sigterm(service_factory, sim):
-    svc = service_factory(sim).start()
+    # Without startupPauseMs: the ten-second pause before the queues open.
+    svc = service_factory(sim, real_pause=True)
+    began = time.monotonic()
+    svc.start()
+    assert time.monotonic() - began >= 10.0
     out = svc.output()
     assert "Server: %s\n" % sim.address in out
     # The first symbol list arrives at once: its count is never printed.
@@ -35,10 +40,9 @@ def test_starts_serves_and_stops_on_sigterm(service_factory, sim):
     told = "working folder in use: mt4bridge.lock is locked by another process"
     assert second.returncode == 255 and told in second.stdout.decode(), second.stdout
     assert told in svc.log_text()
-    reply = json.loads(svc.request("userLeverageUpdate", {"serial": "s2", "login": 1001,
-                                                          "leverage": 100}))
+    reply = svc.ask("userLeverageUpdate", {"serial": "s2", "login": 1001, "leverage": 100})
     assert reply["code"] == 200
-    assert svc.stop(signal.SIGTERM) == 0
+    svc.stop(signal.SIGTERM)
     assert "service stopped" in svc.output()
 
 
@@ -56,10 +60,9 @@ def test_operator_stops_with_one_and_a_key(service_factory, sim):
 def test_end_of_input_keeps_serving(service_factory, sim):
     svc = service_factory(sim).start()
     svc.close_stdin()
-    reply = json.loads(svc.request("userLeverageUpdate", {"serial": "s1", "routeType": "r"}))
+    reply = svc.ask("userLeverageUpdate", {"serial": "s1", "routeType": "r"})
     assert reply["data"]["serial"] == "s1"
-    assert svc.process.poll() is None
-    assert svc.stop() == 0
+    assert svc.running()
 
 
 @pytest.mark.parametrize("config_text", [None, "", "{}", '{"login":1,"password":"p"}', "[1]"])
@@ -110,12 +113,6 @@ def test_empty_request_queue_names_are_skipped(service_factory, sim):
     assert nulls[0] == "consumer destUrl(config.userRecordCreate) is null"
     assert nulls[13] == "consumer destUrl(config.symboTraderDateUpdate) is null"
     assert not consumer_lines(out, "success")
-    assert svc.stop() == 0
-
-
-def _create(login, lead, serial):
-    return {"serial": serial, "login": login, "name": "Server Name", "email": "s@x.example",
-            "group": "demoforex", "comment": "c", "leadSource": lead, "valid": 1}
 
 
 @pytest.mark.parametrize("pump,expected", [(1, 200), (0, -2)])
@@ -131,5 +128,8 @@ def test_account_list_replaces_the_files_identities(service_factory, sim, pump, 
     svc = service_factory(sim, overrides={"pumpUpdateBidAsk": pump},
                           stores={"userInfo": json.dumps(identities)})
     svc.start()
-    reply = json.loads(svc.request("userRecordCreate", _create(5001, "server", "p%d" % pump)))
+    reply = svc.ask("userRecordCreate", {"serial": "p%d" % pump, "login": 5001,
+                                         "name": "Server Name", "email": "s@x.example",
+                                         "group": "demoforex", "comment": "c",
+                                         "leadSource": "server", "valid": 1})
     assert reply["code"] == expected

@@ -15,7 +15,11 @@ from fixtures.sim import build_dir
 
 HARNESS = os.path.join(build_dir(), "tests", "harness", "store_save_harness")
 
-pytestmark = pytest.mark.skipif(not os.path.exists(HARNESS), reason="harness not built")
+
+
+@pytest.fixture(autouse=True)
+def harness_built():
+    assert os.path.exists(HARNESS), "build the harness first: " + HARNESS
 
 
 def dump(path):
@@ -36,24 +40,35 @@ def comment_of(i):
 
 
 def killed_run(path, mode, rng):
-    """Runs the harness for a random moment, kills it, and returns the lines
-    it printed."""
+    """Runs the harness and kills it: appending, at a random moment; compacting,
+    as soon as a random one of its compactions has begun (or up to 2 ms
+    later). Returns the lines it printed."""
     proc = subprocess.Popen([HARNESS, path, mode], stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)
+    lines = []
     try:
-        first = proc.stdout.readline().decode()
-        assert first.startswith("loaded "), (first, proc.stderr.read())
-        time.sleep(rng.uniform(0.005, 0.08))
+        lines.append(proc.stdout.readline().decode().strip())
+        assert lines[0].startswith("loaded "), (lines, proc.stderr.read())
+        if mode == "append":
+            time.sleep(rng.uniform(0.005, 0.08))
+        else:
+            compactions = rng.randint(1, 20)
+            while compactions:
+                line = proc.stdout.readline().decode()
+                assert line, (lines[-3:], proc.stderr.read())
+                lines.append(line.strip())
+                compactions -= line.startswith("compacting")
+            time.sleep(rng.choice((0, rng.uniform(0, 0.002))))
     finally:
         proc.send_signal(signal.SIGKILL)
         rest = proc.stdout.read().decode()
         proc.wait(timeout=10)
         proc.stdout.close()
         proc.stderr.close()
-    return [first.strip()] + rest.splitlines()
+    return lines + rest.splitlines()
 
 
-def test_kills_during_appends_and_compactions_lose_no_returned_change(tmp_path):
+def test_kills_during_appends_and_compactions_lose_no_returned_change(tmp_path, figures):
     path = str(tmp_path / "financeBalanceHistory")
     rng = random.Random(1234)
     kills = {"append": 0, "compact": 0}
@@ -87,9 +102,10 @@ def test_kills_during_appends_and_compactions_lose_no_returned_change(tmp_path):
         read_snapshot(path)
         independent = read_history(path)
         assert {k: (r["isHandle"], r["order"]) for k, r in independent.items()} == loaded
-    print("store crash: kills %s, inside a compaction %d, movements %d" % (kills, during_compaction, len(known)))
-    # Enough kills landed inside a compaction, and the store really grew.
-    assert during_compaction >= 10, during_compaction
+    figures("store crash: kills %s, inside a compaction %d, movements %d"
+            % (kills, during_compaction, len(known)))
+    # Kills landed inside a compaction, and the store really grew.
+    assert during_compaction >= 1
     assert len(known) > 100
 
 

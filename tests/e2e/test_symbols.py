@@ -3,10 +3,6 @@ from the simulated server's configuration."""
 import json
 
 
-def ask(svc, key, payload):
-    return json.loads(svc.request(key, payload))
-
-
 def group(sim, name):
     return next(g for g in sim.state()["groups"] if g["group"] == name)
 
@@ -33,7 +29,7 @@ def test_group_leverage_changes_named_symbols_and_accounts_and_gives_up_after_10
     before = {m["symbol"]: m["margin_divider"] for m in group(sim, "demoforex")["secmargins"]}
     sim.calls(clear=True)
 
-    answer = ask(svc, "groupLeverage", GROUP_CHANGE)
+    answer = svc.ask("groupLeverage", GROUP_CHANGE)
     assert answer["code"] == 200
     assert answer["data"]["symbols"] == [
         {"leverage": 250, "symbol": "EURUSD"}, {"leverage": 400, "symbol": "ForeignExchange"},
@@ -48,32 +44,32 @@ def test_group_leverage_changes_named_symbols_and_accounts_and_gives_up_after_10
 
     # Delivered again: the group already holds the values and is not written.
     sim.calls(clear=True)
-    assert ask(svc, "groupLeverage", GROUP_CHANGE)["code"] == 200
+    assert svc.ask("groupLeverage", GROUP_CHANGE)["code"] == 200
     assert not called(sim, "CfgUpdateGroup") and len(called(sim, "UsersGroupOp")) == 1
-    bare = ask(svc, "groupLeverage", {"group": "demoforex"})["data"]
+    bare = svc.ask("groupLeverage", {"group": "demoforex"})["data"]
     assert (bare["symbols"], bare["logins"], bare["serial"]) == (None, None, "")
 
     sim.script("GroupRecordGet", [6] * 100)
     sim.calls(clear=True)
-    assert ask(svc, "groupLeverage", GROUP_CHANGE)["code"] == -1001
+    assert svc.ask("groupLeverage", GROUP_CHANGE)["code"] == -1001
     assert len(called(sim, "GroupRecordGet")) == 100
     assert not called(sim, "CfgUpdateGroup")
 
 
 def test_symbol_settings_are_written_back_and_read_from_the_server(service_factory, sim):
     svc = service_factory(sim).start()
-    assert ask(svc, "symbolTradeUpdate", {"symbol": "XAUUSD", "trade": 0})["code"] == 200
+    assert svc.ask("symbolTradeUpdate", {"symbol": "XAUUSD", "trade": 0})["code"] == 200
     assert symbol(sim, "XAUUSD")["trade"] == 0
-    swaps = ask(svc, "updateSymbol", {"serial": "w", "symbol": "XAUUSD", "swapLong": -7.25})
+    swaps = svc.ask("updateSymbol", {"serial": "w", "symbol": "XAUUSD", "swapLong": -7.25})
     assert swaps["code"] == 200 and swaps["data"]["swapShort"] == 0
     closed_then_open = symbol(sim, "XAUUSD")
     assert (closed_then_open["trade"], closed_then_open["swap_long"],
             closed_then_open["swap_short"]) == (2, -7.25, 0.0)
     assert closed_then_open["digits"] == 2  # the rest as it was
 
-    lev = ask(svc, "symbolLeverageUpdate", {"symbol": "EURUSD", "leverage": 250})
+    lev = svc.ask("symbolLeverageUpdate", {"symbol": "EURUSD", "leverage": 250})
     assert (lev["code"], lev["data"]["leverage"]) == (200, 250)
-    gtc = ask(svc, "symboGtcPendingUpdate", {"symbol": "EURUSD", "gtcPending": 7})
+    gtc = svc.ask("symboGtcPendingUpdate", {"symbol": "EURUSD", "gtcPending": 7})
     assert (gtc["code"], gtc["data"]["gtcPending"]) == (200, 7)
     eurusd = symbol(sim, "EURUSD")
     assert (eurusd["margin_divider"], eurusd["gtc_pendings"]) == (2.5, 2)
@@ -81,17 +77,17 @@ def test_symbol_settings_are_written_back_and_read_from_the_server(service_facto
     assert "EURUSD update success,gtc_pendings:7\n" in svc.output()
 
     sim.calls(clear=True)
-    assert ask(svc, "symbolTradeUpdate", {"symbol": "eurusd", "trade": 1})["code"] == -1007
+    assert svc.ask("symbolTradeUpdate", {"symbol": "eurusd", "trade": 1})["code"] == -1007
     assert not called(sim, "CfgUpdateSymbol")
     # A mode the server does not know is sent as received; the server refuses it.
-    assert ask(svc, "symbolTradeUpdate", {"symbol": "EURUSD", "trade": 9})["code"] == -3
+    assert svc.ask("symbolTradeUpdate", {"symbol": "EURUSD", "trade": 9})["code"] == -3
     assert symbol(sim, "EURUSD")["trade"] == 2
     sim.calls(clear=True)
     sim.script("CfgUpdateSymbol", [1] * 6)
-    assert ask(svc, "symbolTradeUpdate", {"symbol": "EURUSD", "trade": 1})["code"] == -1
+    assert svc.ask("symbolTradeUpdate", {"symbol": "EURUSD", "trade": 1})["code"] == -1
     assert len(called(sim, "CfgUpdateSymbol")) == 5
     assert "EURUSD update fail,trade:1\n" in svc.output()
-    assert ask(svc, "updateSymbol", {"symbol": "EURUSD", "swapLong": 1})["code"] == 200
+    assert svc.ask("updateSymbol", {"symbol": "EURUSD", "swapLong": 1})["code"] == 200
     assert len(called(sim, "CfgUpdateSymbol")) == 6
     assert symbol(sim, "EURUSD")["trade"] == 2
 
@@ -100,7 +96,7 @@ def test_quote_sessions_set_the_first_session_of_each_day_only(service_factory, 
     svc = service_factory(sim).start()
     before = symbol(sim, "GBPUSD")["sessions"]
     times = {"openHour": 65537, "openMin": 30, "closeHour": 22, "closeMin": 15}
-    answer = ask(svc, "symboQuoteDateUpdate", {"serial": "q", "symbol": "GBPUSD",
+    answer = svc.ask("symboQuoteDateUpdate", {"serial": "q", "symbol": "GBPUSD",
                                                "conSessions1": times})
     assert answer["code"] == 200 and answer["data"]["conSessions1"] == times
     assert answer["data"]["conSessions4"] == dict.fromkeys(times, 0)
@@ -116,8 +112,10 @@ def test_quote_sessions_set_the_first_session_of_each_day_only(service_factory, 
     assert "GBPUSD update  quote date success,trade:%s\n" % reply in svc.output()
 
     # The trade sessions' reply comes back on the doubled-e reply queue.
-    traded = ask(svc, "symboTraderDateUpdate", {"symbol": "GBPUSD", "conSessions0": times})
-    assert svc.queue("symboTraderDateUpdateeCallback").startswith("symboTraderDateUpdateeCallback")
+    traded = svc.ask("symboTraderDateUpdate", {"symbol": "GBPUSD", "conSessions0": times})
     assert traded["code"] == 200
-    assert symbol(sim, "GBPUSD")["sessions"][0]["trade"][0]["open_hour"] == 1
-    assert symbol(sim, "GBPUSD")["sessions"][1]["quote"][0] == first
+    sessions = symbol(sim, "GBPUSD")["sessions"]
+    sunday = sessions[0]["trade"][0]
+    assert [sunday[k] for k in ("open_hour", "open_min", "close_hour", "close_min")] == \
+        [1, 30, 22, 15]
+    assert sessions[0]["quote"] == after[0]["quote"] and sessions[1]["quote"][0] == first

@@ -6,7 +6,6 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -16,6 +15,7 @@
 #include "server/ManagerApi.h"
 #include "sim/Engine.h"
 #include "sim/WireJson.h"
+#include "tests/unit/test_util/TempDir.h"
 
 namespace {
 
@@ -36,10 +36,6 @@ const char* kSeed = R"({
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/sim-engine-XXXXXX";
-    ASSERT_NE(nullptr, ::mkdtemp(dir));
-    dir_ = dir;
-    path_ = dir_ + "/state.json";
     engine_ = std::make_unique<sim::Engine>(
         path_, [this](const sim::Event& e) {
           events_.push_back(e);
@@ -53,12 +49,6 @@ class EngineTest : public ::testing::Test {
     session_.id = 1;
     ASSERT_EQ(0, call("Login", R"({"login": 1, "password": "pw"})")["result"].asInt());
     events_.clear();
-  }
-  void TearDown() override {
-    engine_.reset();
-    std::remove(path_.c_str());
-    std::remove((path_ + ".tmp").c_str());
-    ::rmdir(dir_.c_str());
   }
 
   Json::Value call(const std::string& name, const std::string& args) {
@@ -75,12 +65,12 @@ class EngineTest : public ::testing::Test {
     return Json::Value();
   }
 
-  std::string dir_;
-  std::string path_;
-  std::unique_ptr<sim::Engine> engine_;
+  test_util::TempDir dir_;
+  const std::string path_ = dir_.file("state.json");
   std::vector<sim::Event> events_;
   std::function<void()> onEvent_;  // run by the sink after each event
   sim::ClientSession session_;
+  std::unique_ptr<sim::Engine> engine_;  // ends before what its sink uses
 };
 
 TEST_F(EngineTest, CallsBeforeLoginAndWrongPasswordsAreRefused) {
@@ -331,7 +321,7 @@ TEST_F(EngineTest, OneCallChangingManyItemsSavesOnceBeforeItsEvents) {
   // renames keeps inotify from merging repeated ones).
   int watch = ::inotify_init1(IN_NONBLOCK);
   ASSERT_GE(watch, 0);
-  ASSERT_GE(::inotify_add_watch(watch, dir_.c_str(), IN_MOVED_FROM | IN_MOVED_TO), 0);
+  ASSERT_GE(::inotify_add_watch(watch, dir_.path().c_str(), IN_MOVED_FROM | IN_MOVED_TO), 0);
   auto rewrites = [&] {
     alignas(inotify_event) char buf[4096];
     int n = 0;

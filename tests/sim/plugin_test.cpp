@@ -3,8 +3,6 @@
 // dead links and the entry points.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -18,6 +16,7 @@
 #include "sim/ManagerClient.h"
 #include "sim/Server.h"
 #include "sim/WireJson.h"
+#include "tests/unit/test_util/TempDir.h"
 
 extern "C" int MtManCreate(int version, mt::CManagerInterface** out);
 
@@ -67,10 +66,7 @@ void onPump(int code, int type, void* data, void* param) {
 class PluginTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/sim-plugin-XXXXXX";
-    ASSERT_NE(nullptr, ::mkdtemp(dir));
-    dir_ = dir;
-    server_ = std::make_unique<sim::Server>(dir_ + "/state.json");
+    server_ = std::make_unique<sim::Server>(dir_.file("state.json"));
     std::string error;
     ASSERT_TRUE(server_->start(0, 0, &error)) << error;
     ASSERT_TRUE(admin(kSeed)["ok"].asBool());
@@ -80,9 +76,6 @@ class PluginTest : public ::testing::Test {
     for (mt::CManagerInterface* i : created_) i->Release();
     if (server_) server_->stop();
     server_.reset();
-    std::remove((dir_ + "/state.json").c_str());
-    std::remove((dir_ + "/state.json.tmp").c_str());
-    ::rmdir(dir_.c_str());
   }
 
   Json::Value admin(const std::string& text) {
@@ -106,7 +99,7 @@ class PluginTest : public ::testing::Test {
     return p.changed.wait_for(lock, 10s, [&] { return pred(); });
   }
 
-  std::string dir_;
+  test_util::TempDir dir_;
   std::string address_;
   std::unique_ptr<sim::Server> server_;
   std::vector<mt::CManagerInterface*> created_;

@@ -10,6 +10,7 @@
 #include "operations/accounts/UserRecordUpdate.h"
 #include "server/FieldText.h"
 #include "test_util/OperationTest.h"
+#include "test_util/Records.h"
 
 namespace {
 
@@ -18,12 +19,8 @@ constexpr int kLogin = 42;
 class AccountChange : public test_util::OperationTest {
  protected:
   AccountChange() {
-    mt::UserRecord user{};
-    user.login = kLogin;
-    mt::setField(user.group, "demo");
-    mt::setField(user.name, "Old Name");
-    mt::setField(user.comment, "old comment");
-    mt::setField(user.email, "old@example.com");
+    mt::UserRecord user =
+        test_util::account(kLogin, "Old Name", "old@example.com", "demo", "old comment");
     user.leverage = 100;
     user.balance = 77;
     pumpFake.addUser(user);

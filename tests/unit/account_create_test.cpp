@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "test_util/OperationTest.h"
+#include "test_util/Records.h"
 #include "test_util/ReplyRecorder.h"
 #include <json/json.h>
 
@@ -26,6 +27,7 @@
 
 namespace {
 
+using test_util::account;
 using testing_support::FakeManager;
 
 using Recorder = test_util::ReplyRecorder;
@@ -62,20 +64,6 @@ store::UserIdentity identity(int login, const std::string& name,
   return u;
 }
 
-mt::UserRecord serverUser(int login, const std::string& name,
-                          const std::string& email, const std::string& group,
-                          const std::string& comment,
-                          const std::string& leadSource) {
-  mt::UserRecord u{};
-  u.login = login;
-  mt::setField(u.name, name);
-  mt::setField(u.email, email);
-  mt::setField(u.group, group);
-  mt::setField(u.comment, comment);
-  mt::setField(u.lead_source, leadSource);
-  return u;
-}
-
 class AccountCreate : public test_util::OperationTest {
  protected:
   int run(const Json::Value& request) {
@@ -87,7 +75,7 @@ class AccountCreate : public test_util::OperationTest {
 
 TEST_F(AccountCreate, EqualLeadSourceInStoreMatchesAloneOnceTheServerHasTheAccount) {
   users.set(identity(1001, "Other", "other@x", "real", "x", "crm-55"));
-  pumpFake.addUser(serverUser(1001, "Other", "other@x", "real", "x", "crm-55"));
+  pumpFake.addUser(account(1001, "Other", "other@x", "real", "x", "crm-55"));
   EXPECT_EQ(run(fullRequest()), 200);
   EXPECT_EQ(pumpFake.names(), std::vector<std::string>{"UserRecordGet"});
   EXPECT_EQ(normalFake.count("UserRecordNew"), 0);
@@ -105,7 +93,7 @@ TEST_F(AccountCreate, EqualLeadSourceInStoreMatchesAloneOnceTheServerHasTheAccou
 TEST_F(AccountCreate, StoreMatchNeedsAllFourWhenLeadSourceDiffers) {
   users.set(identity(1001, "Ann Lee", "ann@example.com", "demo", "vip",
                      "other-lead"));
-  pumpFake.addUser(serverUser(1001, "", "", "", "", ""));
+  pumpFake.addUser(account(1001));
   EXPECT_EQ(run(fullRequest()), 200);
 
   const char* keys[] = {"name", "email", "group", "comment"};
@@ -126,7 +114,7 @@ TEST_F(AccountCreate, EmptyLeadSourcesDoNotMatchByThemselves) {
   EXPECT_EQ(run(request), -2);
   // With the four identity texts equal it still matches.
   users.set(identity(1001, "Ann Lee", "ann@example.com", "demo", "vip", ""));
-  pumpFake.addUser(serverUser(1001, "", "", "", "", ""));
+  pumpFake.addUser(account(1001));
   EXPECT_EQ(run(request), 200);
   EXPECT_EQ(managerCalls(), 1);
 }
@@ -141,18 +129,15 @@ TEST_F(AccountCreate, ComparisonIsExactBytes) {
 }
 
 TEST_F(AccountCreate, ServerRecordIsMatchedWhenStoreMisses) {
-  pumpFake.addUser(
-      serverUser(1001, "Ann Lee", "ann@example.com", "demo", "vip", "zz"));
+  pumpFake.addUser(account(1001, "Ann Lee", "ann@example.com", "demo", "vip", "zz"));
   EXPECT_EQ(run(fullRequest()), 200);
   EXPECT_EQ(pumpFake.count("UserRecordGet"), 1);
   EXPECT_EQ(pumpFake.calls()[0].args[0], "1001");
   EXPECT_EQ(normalFake.count("UserRecordNew"), 0);
 
-  pumpFake.addUser(
-      serverUser(1001, "Ann Lee", "ann@example.com", "live", "vip", "zz"));
+  pumpFake.addUser(account(1001, "Ann Lee", "ann@example.com", "live", "vip", "zz"));
   EXPECT_EQ(run(fullRequest()), -2);
-  pumpFake.addUser(
-      serverUser(1001, "Bob", "b@x", "live", "", "crm-55"));
+  pumpFake.addUser(account(1001, "Bob", "b@x", "live", "", "crm-55"));
   EXPECT_EQ(run(fullRequest()), 200);
   EXPECT_EQ(normalFake.count("UserRecordNew"), 0);
   EXPECT_EQ(reply.sent.size(), 3u);
@@ -161,7 +146,7 @@ TEST_F(AccountCreate, ServerRecordIsMatchedWhenStoreMisses) {
 TEST_F(AccountCreate, ServerFieldsThatFillTheirWidthAreReadWithinBounds) {
   // A 32-byte lead source fills its field with no terminator.
   const std::string lead(32, 'L');
-  pumpFake.addUser(serverUser(1001, "n", "e", "g", "c", lead));
+  pumpFake.addUser(account(1001, "n", "e", "g", "c", lead));
   Json::Value request = fullRequest();
   request["leadSource"] = lead;
   EXPECT_EQ(run(request), 200);
@@ -368,7 +353,7 @@ TEST_F(AccountCreate, OnlyZeroFromUserRecordNewIsSuccess) {
 }
 
 TEST_F(AccountCreate, FailedServerLookupCountsAsAbsent) {
-  pumpFake.addUser(serverUser(1001, "x", "x", "x", "x", "x"));
+  pumpFake.addUser(account(1001, "x", "x", "x", "x", "x"));
   pumpFake.script("UserRecordGet", {6, 1, -1});
   EXPECT_EQ(run(fullRequest()), 200);
   normalFake.removeUser(1001);

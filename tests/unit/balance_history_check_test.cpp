@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "FakeManager.h"
-#include "server/FieldText.h"
 #include "server/ManagerLink.h"
 #include "operations/balance/BalanceHistoryCheck.h"
 #include "store/FinanceBalanceStore.h"
+#include "test_util/Records.h"
 #include "test_util/TempDir.h"
 #include "util/Pause.h"
 
@@ -19,21 +19,11 @@ namespace {
 using store::FinanceBalance;
 using store::FinanceBalanceStore;
 using store::HistoryKey;
+using test_util::trade;
 using testing_support::FakeManager;
 
 constexpr int kLogin = 42;
 constexpr mt::ServerTimeT kNow = 1765000000;
-
-mt::TradeRecord trade(int order, int login, int cmd, const std::string& comment,
-                      double amount) {
-  mt::TradeRecord t{};
-  t.order = order;
-  t.login = login;
-  t.cmd = cmd;
-  mt::setField(t.comment, comment);
-  t.profit = amount;
-  return t;
-}
 
 FinanceBalance request(const std::string& serial, const std::string& comment,
                        double amount) {

@@ -10,6 +10,7 @@
 #include "operations/balance/TradeTransInfo.h"
 #include "server/FieldText.h"
 #include "test_util/OperationTest.h"
+#include "test_util/Records.h"
 #include "util/Platform.h"
 
 namespace {
@@ -19,9 +20,7 @@ constexpr int kLogin = 42;
 class Movement : public test_util::OperationTest {
  protected:
   Movement() {
-    mt::UserRecord user{};
-    user.login = kLogin;
-    mt::setField(user.group, "demo");
+    mt::UserRecord user = test_util::account(kLogin, "", "", "demo");
     user.balance = 100;
     user.credit = 50;
     pumpFake.addUser(user);
@@ -136,10 +135,7 @@ TEST_F(Movement, WithdrawalChecksRefuseAndCreditsExpire) {
   EXPECT_EQ("none", moved());
   EXPECT_EQ(200, run(R"("type":1,"amount":-50,"comment":"w3","margin":50.000005)")["code"].asInt());
   // Open losses count: 100 - 30 - 50 - 25 < 0.
-  mt::TradeRecord open{};
-  open.login = kLogin;
-  open.profit = -30;
-  pumpFake.addOpenTrade(open);
+  pumpFake.addOpenTrade(test_util::trade(0, kLogin, mt::OP_BUY, "", -30));
   EXPECT_EQ(-1000, run(R"("type":1,"amount":-50,"comment":"w4","margin":25)")["code"].asInt());
 
   normalFake.setServerTime(1000);

@@ -45,7 +45,9 @@ TEST(ConfigParse, MalformedFilesFailWithoutTouchingTheRecord) {
                            R"({"server":"s","login":1,"password":"p","timeZone":1000000})",
                            R"({"server":"s","login":1,"password":"p","userRecordCreate":{}})",
                            R"({"server":"s","login":1,"password":"p","pumpUpdateBidAsk":"1"})",
-                           R"({"server":"s","login":1,"password":"p","pumpUpdateBidAsk":1e300})"}) {
+                           R"({"server":"s","login":1,"password":"p","pumpUpdateBidAsk":1e300})",
+                           R"({"server":"s","login":1,"password":"p","startupPauseMs":-1})",
+                           R"({"server":"s","login":1,"password":"p","startupPauseMs":"5"})"}) {
     EXPECT_EQ(parseConfig(text, &r), ParseResult::kMalformed) << text;
     EXPECT_EQ(r.server, "untouched") << text;
   }
@@ -62,6 +64,12 @@ TEST(ConfigParse, ReadingRulesForTextsAndIntegers) {
   EXPECT_EQ(r.brokerURI, "");
   EXPECT_EQ(r.timeZone, 10800);
   EXPECT_EQ(r.pumpUpdateBidAsk, 1);
+  EXPECT_EQ(r.startupPauseMs, 10000);  // absent: the ten seconds
+
+  ASSERT_EQ(parseWith(R"("startupPauseMs":250)", &r), ParseResult::kOk);
+  EXPECT_EQ(r.startupPauseMs, 250);
+  ASSERT_EQ(parseWith(R"("startupPauseMs":null)", &r), ParseResult::kOk);
+  EXPECT_EQ(r.startupPauseMs, 10000);
 
   ASSERT_EQ(parseWith(R"("timeZone":-5,"pumpUpdateBidAsk":2.9)", &r), ParseResult::kOk);
   EXPECT_EQ(r.timeZone, -18000);

@@ -83,9 +83,21 @@ TEST_F(EndpointTest, UnreachableBrokerFailsOpenAndLeavesTheProducerClosable) {
   producer.close();
 }
 
-TEST_F(EndpointTest, StopConsumersWithoutConsumersReturns) {
+TEST_F(EndpointTest, StoppedConsumersLeaveTheirQueueFreeAndStopIsIdempotent) {
+  messaging::stopConsumers();  // none yet
+  testing::internal::CaptureStdout();
+  // Nothing listens on port 1: the consumer starts, then finds no broker.
+  EXPECT_EQ(messaging::createConsumer("amqp://127.0.0.1:1", "q.request", "config.a"), 1);
+  EXPECT_EQ(messaging::createConsumer("amqp://127.0.0.1:1", "q.request", "config.b"), 1);
   messaging::stopConsumers();
   messaging::stopConsumers();
+  EXPECT_EQ(messaging::createConsumer("amqp://127.0.0.1:1", "q.request", "config.c"), 1);
+  messaging::stopConsumers();
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("consumer destUrl(config.a) success\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("consumer destUrl(config.b) already consumed: q.request\n"),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("consumer destUrl(config.c) success\n"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <future>
 #include <string>
 #include <thread>
@@ -15,34 +14,21 @@
 #include "server/StopFlag.h"
 #include "store/FinanceBalanceStore.h"
 #include "store/UserInfoStore.h"
+#include "test_util/Records.h"
+#include "test_util/TempDir.h"
 
 namespace {
 
+using test_util::account;
+using test_util::trade;
 using testing_support::FakeManager;
 
 class PumpEventTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    namespace fs = std::filesystem;
-    dir_ = fs::temp_directory_path() /
-           ("mt4bridge-pump-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    balances_ = std::make_unique<store::FinanceBalanceStore>(
-        (dir_ / "financeBalanceHistory").string());
-    users_ = std::make_unique<store::UserInfoStore>((dir_ / "userInfo").string());
-    operations::setPumpTargets(balances_.get(), users_.get(), &pumping_);
-  }
+  void SetUp() override { operations::setPumpTargets(&balances_, &users_, &pumping_); }
+  void TearDown() override { operations::setPumpTargets(nullptr, nullptr, nullptr); }
 
-  void TearDown() override {
-    operations::setPumpTargets(nullptr, nullptr, nullptr);
-    std::filesystem::remove_all(dir_);
-  }
-
-  bool historyFileExists() const {
-    return std::filesystem::exists(dir_ / "financeBalanceHistory.journal");
-  }
+  bool historyFileExists() const { return dir_.exists("financeBalanceHistory.journal"); }
 
   void remember(const std::string& comment, int login) {
     store::FinanceBalance record;
@@ -50,48 +36,26 @@ class PumpEventTest : public ::testing::Test {
     record.comment = comment;
     record.amount = 10;
     record.login = login;
-    balances_->put(record);  // in memory only: no file yet
+    balances_.put(record);  // in memory only: no file yet
   }
 
   store::FinanceBalance stored(const std::string& comment, int login) {
     store::FinanceBalance out;
-    EXPECT_TRUE(balances_->find(store::HistoryKey{comment, login}, &out));
+    EXPECT_TRUE(balances_.find(store::HistoryKey{comment, login}, &out));
     return out;
   }
 
-  static mt::TradeRecord trade(int order, int login, int cmd,
-                               const std::string& comment, double amount = 10) {
-    mt::TradeRecord t{};
-    t.order = order;
-    t.login = login;
-    t.cmd = cmd;
-    mt::setField(t.comment, comment);
-    t.profit = amount;
-    return t;
-  }
-
-  static mt::UserRecord account(int login, const std::string& name) {
-    mt::UserRecord u{};
-    u.login = login;
-    mt::setField(u.name, name);
-    mt::setField(u.email, name + "@example.com");
-    mt::setField(u.group, "demo");
-    mt::setField(u.comment, "c");
-    mt::setField(u.lead_source, "web");
-    return u;
-  }
-
-  std::filesystem::path dir_;
+  test_util::TempDir dir_;
   FakeManager fake_;
   server::ManagerLink pumping_{&fake_};
-  std::unique_ptr<store::FinanceBalanceStore> balances_;
-  std::unique_ptr<store::UserInfoStore> users_;
+  store::FinanceBalanceStore balances_{dir_.file("financeBalanceHistory")};
+  store::UserInfoStore users_{dir_.file("userInfo")};
 };
 
 TEST_F(PumpEventTest, BalanceAndCreditTradesMarkTheirRecordHandled) {
   remember("dep-1", 5001);
   remember("cred-1", 5001);
-  mt::TradeRecord balance = trade(9001, 5001, mt::OP_BALANCE, "dep-1");
+  mt::TradeRecord balance = trade(9001, 5001, mt::OP_BALANCE, "dep-1", 10);
   operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &balance,
                     nullptr);
   store::FinanceBalance r = stored("dep-1", 5001);
@@ -99,13 +63,13 @@ TEST_F(PumpEventTest, BalanceAndCreditTradesMarkTheirRecordHandled) {
   EXPECT_EQ(9001, r.order);
   EXPECT_TRUE(historyFileExists());
 
-  mt::TradeRecord credit = trade(9002, 5001, mt::OP_CREDIT, "cred-1");
+  mt::TradeRecord credit = trade(9002, 5001, mt::OP_CREDIT, "cred-1", 10);
   operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &credit,
                     nullptr);
   EXPECT_EQ(9002, stored("cred-1", 5001).order);
 
   // The saved file holds both.
-  store::FinanceBalanceStore reread(balances_->path());
+  store::FinanceBalanceStore reread(balances_.path());
   ASSERT_EQ(1, reread.load());
   EXPECT_EQ(2u, reread.size());
 }
@@ -113,13 +77,13 @@ TEST_F(PumpEventTest, BalanceAndCreditTradesMarkTheirRecordHandled) {
 TEST_F(PumpEventTest, UnknownKeyChangesNothingAndWritesNoFile) {
   remember("ABC", 42);
   // Same characters run together, different movement.
-  mt::TradeRecord other = trade(1, 2, mt::OP_BALANCE, "ABC4");
+  mt::TradeRecord other = trade(1, 2, mt::OP_BALANCE, "ABC4", 10);
   operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &other, nullptr);
-  mt::TradeRecord otherLogin = trade(1, 43, mt::OP_BALANCE, "ABC");
+  mt::TradeRecord otherLogin = trade(1, 43, mt::OP_BALANCE, "ABC", 10);
   operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &otherLogin,
                     nullptr);
   EXPECT_EQ(0, stored("ABC", 42).isHandle);
-  EXPECT_EQ(1u, balances_->size());
+  EXPECT_EQ(1u, balances_.size());
   EXPECT_FALSE(historyFileExists());
 }
 
@@ -127,7 +91,7 @@ TEST_F(PumpEventTest, ATradeThatMayBeAnotherMovementMarksNothing) {
   remember("ABC", 42);
   store::FinanceBalance credit = stored("ABC", 42);
   credit.cmd = mt::OP_CREDIT;
-  balances_->put(credit);
+  balances_.put(credit);
   // Two movements whose comments share the 31 bytes the server keeps.
   const std::string shared(31, 'S');
   remember(shared + "-A", 42);
@@ -136,11 +100,11 @@ TEST_F(PumpEventTest, ATradeThatMayBeAnotherMovementMarksNothing) {
   holder.comment = "held";
   holder.isHandle = 1;
   holder.order = 3;
-  balances_->put(holder);
-  for (mt::TradeRecord t : {trade(1, 42, mt::OP_CREDIT, "ABC", 11),  // another amount
-                            trade(2, 42, mt::OP_BALANCE, "ABC"),      // another kind
-                            trade(3, 42, mt::OP_CREDIT, "ABC"),       // held by "held"
-                            trade(4, 42, mt::OP_BALANCE, shared)}) {  // -A or -B
+  balances_.put(holder);
+  for (mt::TradeRecord t : {trade(1, 42, mt::OP_CREDIT, "ABC", 11),      // another amount
+                            trade(2, 42, mt::OP_BALANCE, "ABC", 10),     // another kind
+                            trade(3, 42, mt::OP_CREDIT, "ABC", 10),      // held by "held"
+                            trade(4, 42, mt::OP_BALANCE, shared, 10)}) {  // -A or -B
     operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
   }
   for (const char* comment : {"ABC", "SSSSSSSSSSSSSSSSSSSSSSSSSSSSSSS-A",
@@ -153,15 +117,15 @@ TEST_F(PumpEventTest, ATradeThatMayBeAnotherMovementMarksNothing) {
 TEST_F(PumpEventTest, OtherTransactionTypesAndCommandsAreIgnored) {
   remember("dep", 7);
   for (int type : {0, 2, 3, -1}) {
-    mt::TradeRecord t = trade(5, 7, mt::OP_BALANCE, "dep");
+    mt::TradeRecord t = trade(5, 7, mt::OP_BALANCE, "dep", 10);
     operations::pumpEvent(mt::PUMP_UPDATE_TRADES, type, &t, nullptr);
   }
   for (int cmd : {0, 1, 5, 8}) {
-    mt::TradeRecord t = trade(5, 7, cmd, "dep");
+    mt::TradeRecord t = trade(5, 7, cmd, "dep", 10);
     operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
   }
   // The same record as an account event or an unknown event: ignored.
-  mt::TradeRecord t = trade(5, 7, mt::OP_BALANCE, "dep");
+  mt::TradeRecord t = trade(5, 7, mt::OP_BALANCE, "dep", 10);
   operations::pumpEvent(mt::PUMP_UPDATE_ONLINE, mt::TRANS_DELETE, &t, nullptr);
   EXPECT_EQ(0, stored("dep", 7).isHandle);
   EXPECT_FALSE(historyFileExists());
@@ -170,21 +134,21 @@ TEST_F(PumpEventTest, OtherTransactionTypesAndCommandsAreIgnored) {
 TEST_F(PumpEventTest, CommentIsReadWithinItsFieldAndComparedAsTheServerKeepsIt) {
   const std::string full(sizeof(mt::TradeRecord::comment), 'x');
   remember(full + "yz", 8);
-  mt::TradeRecord t = trade(77, 8, mt::OP_BALANCE, full);  // no terminator
+  mt::TradeRecord t = trade(77, 8, mt::OP_BALANCE, full, 10);  // no terminator
   operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
   EXPECT_EQ(0, stored(full + "yz", 8).order);  // 32 bytes: not what was sent
-  t = trade(78, 8, mt::OP_BALANCE, full.substr(1));
+  t = trade(78, 8, mt::OP_BALANCE, full.substr(1), 10);
   operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
   EXPECT_EQ(78, stored(full + "yz", 8).order);
 }
 
 TEST_F(PumpEventTest, AccountChangesUpdateIdentitiesInMemoryOnly) {
-  mt::UserRecord added = account(100, "Ann");
+  mt::UserRecord added = account(100, "Ann", "ann@example.com", "demo", "c", "web");
   operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, &added, nullptr);
   store::UserIdentity id;
-  ASSERT_TRUE(users_->find(100, &id));
+  ASSERT_TRUE(users_.find(100, &id));
   EXPECT_EQ("Ann", id.name);
-  EXPECT_EQ("Ann@example.com", id.email);
+  EXPECT_EQ("ann@example.com", id.email);
   EXPECT_EQ("demo", id.group);
   EXPECT_EQ("c", id.comment);
   EXPECT_EQ("web", id.leadSource);
@@ -193,19 +157,19 @@ TEST_F(PumpEventTest, AccountChangesUpdateIdentitiesInMemoryOnly) {
   mt::setField(updated.lead_source, std::string(40, 'L'));  // fills field
   operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_UPDATE, &updated,
                     nullptr);
-  ASSERT_TRUE(users_->find(100, &id));
+  ASSERT_TRUE(users_.find(100, &id));
   EXPECT_EQ("Bob", id.name);
   EXPECT_EQ(std::string(sizeof(updated.lead_source), 'L'), id.leadSource);
 
   mt::UserRecord unknownType = account(100, "Eve");
   operations::pumpEvent(mt::PUMP_UPDATE_USERS, 7, &unknownType, nullptr);
-  ASSERT_TRUE(users_->find(100, &id));
+  ASSERT_TRUE(users_.find(100, &id));
   EXPECT_EQ("Bob", id.name);
 
   operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_DELETE, &updated,
                     nullptr);
-  EXPECT_FALSE(users_->find(100, &id));
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "userInfo"));
+  EXPECT_FALSE(users_.find(100, &id));
+  EXPECT_FALSE(dir_.exists("userInfo"));
 }
 
 TEST_F(PumpEventTest, MissingDataOrTargetsAreIgnored) {
@@ -215,15 +179,15 @@ TEST_F(PumpEventTest, MissingDataOrTargetsAreIgnored) {
   operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, nullptr, nullptr);
   operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_DELETE, nullptr,
                     nullptr);
-  EXPECT_EQ(0u, users_->size());
+  EXPECT_EQ(0u, users_.size());
   operations::setPumpTargets(nullptr, nullptr, nullptr);
-  mt::TradeRecord t = trade(5, 7, mt::OP_BALANCE, "dep");
+  mt::TradeRecord t = trade(5, 7, mt::OP_BALANCE, "dep", 10);
   mt::UserRecord u = account(1, "A");
   operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t, nullptr);
   operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, &u, nullptr);
   operations::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
   EXPECT_EQ(0, stored("dep", 7).isHandle);
-  EXPECT_EQ(0u, users_->size());
+  EXPECT_EQ(0u, users_.size());
   EXPECT_EQ(0, fake_.count("SymbolInfoUpdated"));
 }
 
@@ -246,7 +210,7 @@ TEST_F(PumpEventTest, QuotesAreReadUntilNoneAreLeftAndTheLoopIsBounded) {
   fake_.script("SymbolInfoUpdated", {});
   fake_.setDefault("SymbolInfoUpdated", 32);
   operations::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
-  EXPECT_EQ(operations::kQuoteReadsMax, fake_.count("SymbolInfoUpdated"));
+  EXPECT_EQ(1000, fake_.count("SymbolInfoUpdated"));
 }
 
 TEST_F(PumpEventTest, QuoteEventNeverWaitsForTheLinkLock) {
@@ -270,7 +234,7 @@ TEST_F(PumpEventTest, HandlerGivenToPumpingReachesTheStores) {
   server::clearStop();
   remember("w-1", 3);
   ASSERT_EQ(1, server::connectPumpingManager(pumping_, &operations::pumpEvent));
-  mt::TradeRecord t = trade(4242, 3, mt::OP_BALANCE, "w-1");
+  mt::TradeRecord t = trade(4242, 3, mt::OP_BALANCE, "w-1", 10);
   ASSERT_TRUE(fake_.firePump(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t));
   EXPECT_EQ(4242, stored("w-1", 3).order);
 }

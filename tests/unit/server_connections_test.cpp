@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -19,6 +17,7 @@
 #include "server/Connections.h"
 #include "server/ReconnectionThread.h"
 #include "server/StopFlag.h"
+#include "test_util/TempDir.h"
 #include "util/Log.h"
 #include "util/Pause.h"
 #include "util/Platform.h"
@@ -37,13 +36,7 @@ void testHandler(int, int, void*, void*) {}
 class ServerLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    namespace fs = std::filesystem;
-    dir_ = fs::temp_directory_path() /
-           ("mt4bridge-conn-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    util::setLogDirectory((dir_ / "log").string());
+    util::setLogDirectory(dir_.file("log"));
     util::setLogClock([] { return kLogTime; });
     config::ConfigRecord settings;
     settings.server = "127.0.0.1:4433";
@@ -60,7 +53,6 @@ class ServerLinkTest : public ::testing::Test {
     util::setLogClock(nullptr);
     util::setLogDirectory("../log/mt4");
     server::clearStop();
-    std::filesystem::remove_all(dir_);
   }
 
   void setBidAsk(int value) {
@@ -96,7 +88,7 @@ class ServerLinkTest : public ::testing::Test {
     return pauses_;
   }
 
-  std::filesystem::path dir_;
+  test_util::TempDir dir_;
   std::mutex mutex_;
   std::vector<int> pauses_;
   // Runs on each pause (e.g. to request a stop), with the pauses so far.
@@ -285,7 +277,7 @@ TEST_F(ServerLinkTest, FirstCycleConnectsPumpingThenNormal) {
             order.seen);
   EXPECT_EQ(11, pumpingFake.pumpFlags());
   EXPECT_EQ(&testHandler, pumpingFake.pumpHandler());
-  EXPECT_EQ(std::vector<int>{server::kReconnectCycleSliceMs}, pauses());
+  EXPECT_EQ(std::vector<int>{1000}, pauses());
   EXPECT_EQ(std::vector<std::string>{"Connect to 127.0.0.1:4433 success"},
             logLines());
 }
@@ -295,10 +287,9 @@ TEST_F(ServerLinkTest, HealthyLinksAreOnlyCheckedAndCycleWaitsTenSeconds) {
   normalFake.setConnected(true);
   pumpingFake.setConnected(true);
   server::ManagerLink normal(&normalFake), pumping(&pumpingFake);
-  // Two full cycles, then stop.
-  const int slices = server::kReconnectCycleMs / server::kReconnectCycleSliceMs;
-  onPause_ = [slices](int, const std::vector<int>& p) {
-    if (static_cast<int>(p.size()) == 2 * slices) server::requestStop();
+  // Two full cycles of ten 1 s pauses each, then stop.
+  onPause_ = [](int, const std::vector<int>& p) {
+    if (p.size() == 20) server::requestStop();
   };
   ::testing::internal::CaptureStdout();
   server::runGetManagerThread({&normal, &pumping}, &testHandler);
@@ -308,9 +299,7 @@ TEST_F(ServerLinkTest, HealthyLinksAreOnlyCheckedAndCycleWaitsTenSeconds) {
   EXPECT_EQ((std::vector<std::string>{"IsConnected", "Ping", "IsConnected",
                                       "Ping"}),
             normalFake.names());
-  int total = 0;
-  for (int ms : pauses()) total += ms;
-  EXPECT_EQ(2 * server::kReconnectCycleMs, total);
+  EXPECT_EQ(std::vector<int>(20, 1000), pauses());
 }
 
 TEST_F(ServerLinkTest, NormalManagerFailingPingIsReconnected) {
@@ -340,7 +329,7 @@ TEST_F(ServerLinkTest, RefusedLoginIsRetriedEvery100Ms) {
                                mt::RET_INVALID_LOGIN});
   server::ManagerLink normal(&normalFake), pumping(&pumpingFake);
   onPause_ = [](int ms, const std::vector<int>&) {
-    if (ms != server::kReconnectRetryMs) server::requestStop();
+    if (ms != 100) server::requestStop();
   };
   ::testing::internal::CaptureStdout();
   server::runGetManagerThread({&normal, &pumping}, &testHandler);
@@ -352,8 +341,7 @@ TEST_F(ServerLinkTest, RefusedLoginIsRetriedEvery100Ms) {
       "ExtManagerPump reconnect\n"
       "ExtManagerPump reconnect end\n",
       ::testing::internal::GetCapturedStdout());
-  EXPECT_EQ((std::vector<int>{100, 100, 100, server::kReconnectCycleSliceMs}),
-            pauses());
+  EXPECT_EQ((std::vector<int>{100, 100, 100, 1000}), pauses());
   // Each attempt connects and logs in anew.
   EXPECT_EQ(4, pumpingFake.count("Connect"));
   EXPECT_EQ(4, pumpingFake.count("Login"));

@@ -5,17 +5,12 @@
 #include "FakeManager.h"
 #include "server/FieldText.h"
 #include "server/ManagerLink.h"
+#include "test_util/Records.h"
 
 namespace {
 
+using test_util::account;
 using testing_support::FakeManager;
-
-mt::UserRecord makeUser(int login, const char* name) {
-  mt::UserRecord u{};
-  u.login = login;
-  mt::setField(u.name, name);
-  return u;
-}
 
 TEST(ManagerLinkTest, WithoutInterfaceReturnsFallbackAndNeverCalls) {
   server::ManagerLink link(static_cast<mt::CManagerInterface*>(nullptr));
@@ -57,8 +52,8 @@ TEST(ManagerLinkTest, MissingLibraryOrExportsLeaveNoInterface) {
 
 TEST(ManagerLinkTest, ArraysAreFreedExactlyOnce) {
   FakeManager fake;
-  fake.addUser(makeUser(1, "a"));
-  fake.addUser(makeUser(2, "b"));
+  fake.addUser(account(1, "a"));
+  fake.addUser(account(2, "b"));
   {
     server::ManagerLink link(&fake);
     {
@@ -82,7 +77,17 @@ TEST(ManagerLinkTest, ArraysAreFreedExactlyOnce) {
           return m.TradesGetByLogin(5, "", n);
         });
     EXPECT_TRUE(none.empty());
+    EXPECT_TRUE(none.returned());
     EXPECT_EQ(1, fake.outstandingArrays());
+    // A failed call returns no array, whatever count it left: nothing to
+    // read and nothing to give back.
+    auto failed = link.fetchArray<mt::TradeRecord>([](mt::CManagerInterface&, int* n) {
+      *n = 3;
+      return static_cast<mt::TradeRecord*>(nullptr);
+    });
+    EXPECT_FALSE(failed.returned());
+    EXPECT_EQ(0, failed.count());
+    EXPECT_EQ(failed.begin(), failed.end());
   }
   EXPECT_EQ(0, fake.outstandingArrays());
   EXPECT_EQ(2, fake.memFreeCount());
@@ -116,37 +121,6 @@ TEST(ManagerLinkTest, ReleaseClearsTheInterfaceForEveryLaterUse) {
   EXPECT_EQ(3, link.call(3, [](mt::CManagerInterface& m) {
               return m.Ping();
             }));
-}
-
-TEST(FakeManagerTest, ScriptsThenDefaultsThenNaturalResults) {
-  FakeManager fake;
-  fake.script("UserRecordNew", {3, 2});
-  mt::UserRecord u = makeUser(7, "x");
-  EXPECT_EQ(3, fake.UserRecordNew(&u));
-  EXPECT_EQ(2, fake.UserRecordNew(&u));
-  EXPECT_FALSE(fake.hasUser(7));
-  EXPECT_EQ(0, fake.UserRecordNew(&u));
-  EXPECT_TRUE(fake.hasUser(7));
-  fake.setDefault("UserRecordNew", 9);
-  EXPECT_EQ(9, fake.UserRecordNew(&u));
-  EXPECT_EQ(4, fake.count("UserRecordNew"));
-  EXPECT_EQ(7, fake.lastUserRecord().login);
-
-  mt::UserRecord out{};
-  EXPECT_EQ(0, fake.UserRecordGet(7, &out));
-  EXPECT_EQ("x", mt::fieldText(out.name));
-  EXPECT_EQ(mt::RET_NOT_FOUND, fake.UserRecordGet(8, &out));
-
-  mt::TradeTransInfo info{};
-  fake.setNextTicket(555);
-  EXPECT_EQ(0, fake.TradeTransaction(&info));
-  EXPECT_EQ(555, info.order);
-
-  fake.script("TradesUserHistory", {1});
-  int n = 99;
-  EXPECT_EQ(nullptr, fake.TradesUserHistory(7, 0, 1, &n));
-  EXPECT_EQ(0, n);
-  EXPECT_EQ(0, fake.outstandingArrays());
 }
 
 }  // namespace

@@ -123,7 +123,7 @@ TEST_F(SymbolChange, SwapUpdateFetchesExactNamesAndFreesTheListAfterTheReply) {
   EXPECT_EQ(200, code(&operations::updateSymbol, R"("symbol":"EURUSD","swapLong":2.5)"));
   EXPECT_EQ((std::vector<int>{1000, 1000}), pauses);
   EXPECT_EQ((std::vector<double>{2.5, 0.0}), (std::vector<double>{written().swap_long, written().swap_short}));
-  EXPECT_EQ(mt::kTradeModeFull, written().trade);
+  EXPECT_EQ(2, written().trade);  // full trading
   EXPECT_EQ(5, written().digits);  // the rest as the server gave it
   EXPECT_EQ(1, repliesAtFree);
 
@@ -147,8 +147,8 @@ TEST_F(SymbolChange, SettingsConvertRefreshWhereTheirMemberSaysAndRetryOnlyUntil
   EXPECT_EQ(0, pumpFake.count("SymbolsRefresh"));
   const Json::Value gtc = run(&operations::symboGtcPendingUpdate, R"("symbol":"EURUSD","gtcPending":7)");
   EXPECT_EQ(7, gtc["data"]["gtcPending"].asInt());
-  EXPECT_EQ(mt::kGtcDailyNoStops, written().gtc_pendings);
-  EXPECT_EQ(mt::kTradeModeCloseOnly, written().trade);
+  EXPECT_EQ(2, written().gtc_pendings);  // daily, stops excluded
+  EXPECT_EQ(1, written().trade);         // close only, as it was
   EXPECT_EQ(200, code(&operations::symbolTradeUpdate, R"("symbol":"GBPUSD","trade":9)"));
   EXPECT_EQ(9, written().trade);
   EXPECT_EQ(2, pumpFake.count("SymbolsRefresh"));
@@ -185,21 +185,21 @@ TEST_F(SymbolChange, SessionsSetTheFirstOfTheirKindEachDayAndEchoAsReceived) {
             console.find("EURUSD update  quote date success,trade:" + reply.sent.back()));
 
   const mt::ConSymbol s = written();
-  const mt::ConSymbol before = symbol("EURUSD");
   const mt::ConSession day1 = s.sessions[1].quote[0];
   EXPECT_EQ((std::vector<int>{1, 5, 20, 59}),
             (std::vector<int>{day1.open_hour, day1.open_min, day1.close_hour, day1.close_min}));
-  for (int day = 0; day < mt::kSymbolSessionDays; ++day) {
+  for (int day = 0; day < 7; ++day) {
     if (day != 1) {
       EXPECT_EQ(0, s.sessions[day].quote[0].close_hour) << day;
     }
-    EXPECT_EQ(before.sessions[day].quote[2].open_hour, s.sessions[day].quote[2].open_hour);
-    EXPECT_EQ(before.sessions[day].trade[0].open_min, s.sessions[day].trade[0].open_min);
+    // Sessions the request does not name stay as the server gave them.
+    EXPECT_EQ(3, s.sessions[day].quote[2].open_hour);
+    EXPECT_EQ(30, s.sessions[day].trade[0].open_min);
   }
 
   EXPECT_EQ(200, code(&operations::symboTraderDateUpdate, R"("symbol":"EURUSD")"));
   EXPECT_EQ(0, written().sessions[3].trade[0].open_hour);
-  EXPECT_EQ(before.sessions[3].quote[0].open_hour, written().sessions[3].quote[0].open_hour);
+  EXPECT_EQ(1, written().sessions[3].quote[0].open_hour);
   Json::Value bad;
   ASSERT_TRUE(util::parseJson(R"({"symbol":"EURUSD","conSessions2":"09:00"})", &bad));
   EXPECT_THROW(operations::symboTraderDateUpdate(ctx, bad, reply), Json::LogicError);

@@ -9,6 +9,7 @@
 #include "operations/balance/ImportTrade.h"
 #include "server/FieldText.h"
 #include "test_util/OperationTest.h"
+#include "test_util/Records.h"
 #include "util/Platform.h"
 
 namespace {
@@ -16,23 +17,17 @@ namespace {
 constexpr int kLogin = 42;
 
 mt::TradeRecord openTrade(int order, int cmd, const std::string& comment) {
-  mt::TradeRecord t{};
-  t.order = order;
-  t.login = kLogin;
-  t.cmd = cmd;
+  mt::TradeRecord t = test_util::trade(order, kLogin, cmd, comment, 0);
   t.volume = 10;
   t.close_price = 1.25;
   mt::setField(t.symbol, "EURUSD");
-  mt::setField(t.comment, comment);
   return t;
 }
 
 class TradeOps : public test_util::OperationTest {
  protected:
   TradeOps() {
-    mt::UserRecord user{};
-    user.login = kLogin;
-    pumpFake.addUser(user);
+    pumpFake.addUser(test_util::account(kLogin));
     normalFake.setNextTicket(500);
     config.timeZone = 7200;
   }
@@ -67,7 +62,7 @@ TEST_F(TradeOps, ClosedBuyIsOpenedClosedRewrittenShiftedAndImportedOnce) {
   const mt::TradeRecord written = normalFake.lastTradeRecord();
   EXPECT_EQ(1700007200, written.open_time);
   EXPECT_EQ(1700010800, written.close_time);
-  EXPECT_EQ(mt::kTradeStateClosed, written.state);
+  EXPECT_EQ(3, written.state);  // closed
   EXPECT_EQ(50, written.profit);
   EXPECT_EQ(-2, written.storage);
   EXPECT_EQ("hello", mt::fieldText(written.comment));

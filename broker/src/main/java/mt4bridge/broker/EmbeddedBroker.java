@@ -1,6 +1,10 @@
 package mt4bridge.broker;
 
 import java.io.File;
+import java.net.BindException;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.StandardCopyOption;
 import java.util.ArrayList;
 import java.util.LinkedHashMap;
 import java.util.List;
@@ -8,6 +12,7 @@ import java.util.Map;
 
 import org.apache.activemq.broker.BrokerPlugin;
 import org.apache.activemq.broker.BrokerService;
+import org.apache.activemq.broker.TransportConnector;
 import org.apache.activemq.broker.region.policy.IndividualDeadLetterStrategy;
 import org.apache.activemq.broker.region.policy.PolicyEntry;
 import org.apache.activemq.broker.region.policy.PolicyMap;
@@ -29,6 +34,13 @@ import org.apache.activemq.store.kahadb.KahaDBPersistenceAdapter;
  * AMQP). Each key=value argument turns on one further feature; an unknown
  * key stops the launcher (exit 2) rather than start a broker the caller did
  * not ask for.
+ *
+ * Port 0 lets the connector bind a free port itself. Once every connector
+ * is listening, the ports bound are written to data-dir/ports (replaced at
+ * once, never seen half written), one name=port line per connector: amqp,
+ * openwire, and for an option namePort=N (amqpsPort, stompPort) the name.
+ * A port that is already taken ends the launcher with exit status 3, any
+ * other failure to start with 1.
  * Runs until the process is terminated; the shutdown hook stops the broker
  * cleanly so the store is consistent for the next start.
  */
@@ -51,8 +63,10 @@ public final class EmbeddedBroker {
             System.exit(2);
         }
         File dataDir = new File(positional.get(0)).getAbsoluteFile();
-        int amqpPort = Integer.parseInt(positional.get(1));
-        int openwirePort = Integer.parseInt(positional.get(2));
+        int amqpPort = port("amqp-port", positional.get(1));
+        int openwirePort = port("openwire-port", positional.get(2));
+        // The connectors by the name the ports file gives them.
+        Map<String, TransportConnector> connectors = new LinkedHashMap<>();
 
         BrokerService broker = new BrokerService();
         broker.setBrokerName("mt4bridge");
@@ -112,8 +126,8 @@ public final class EmbeddedBroker {
                     : new BrokerPlugin[] {auth, new AuthorizationPlugin(new DefaultAuthorizationMap(rights))});
         }
 
-        broker.addConnector("amqp://127.0.0.1:" + amqpPort
-                + "?maximumConnections=1000&transport.transformer=jms&transport.tcpNoDelay=true");
+        connectors.put("amqp", listen(broker, "amqp://127.0.0.1:" + amqpPort
+                + "?maximumConnections=1000&transport.transformer=jms&transport.tcpNoDelay=true"));
 
         // amqpsPort=N keystore=FILE keystorePassword=P: one more AMQP
         // connector, over TLS, with the key and certificate of the PKCS12
@@ -135,15 +149,17 @@ public final class EmbeddedBroker {
             kmf.init(keys, keystorePassword.toCharArray());
             broker.setSslContext(new org.apache.activemq.broker.SslContext(
                     kmf.getKeyManagers(), null, null));
-            broker.addConnector("amqp+ssl://127.0.0.1:" + Integer.parseInt(amqpsPort)
-                    + "?maximumConnections=1000&transport.transformer=jms&transport.tcpNoDelay=true");
+            connectors.put("amqps", listen(broker, "amqp+ssl://127.0.0.1:"
+                    + port("amqpsPort", amqpsPort)
+                    + "?maximumConnections=1000&transport.transformer=jms&transport.tcpNoDelay=true"));
         }
-        broker.addConnector("tcp://127.0.0.1:" + openwirePort + "?transport.tcpNoDelay=true");
+        connectors.put("openwire", listen(broker,
+                "tcp://127.0.0.1:" + openwirePort + "?transport.tcpNoDelay=true"));
         // STOMP on loopback: stompPort=N.
         String stompPort = options.remove("stompPort");
         if (stompPort != null) {
-            broker.addConnector("stomp://127.0.0.1:" + Integer.parseInt(stompPort)
-                    + "?transport.tcpNoDelay=true");
+            connectors.put("stomp", listen(broker, "stomp://127.0.0.1:"
+                    + port("stompPort", stompPort) + "?transport.tcpNoDelay=true"));
         }
 
         // Options are taken off the map as they are applied; what is left is
@@ -153,11 +169,60 @@ public final class EmbeddedBroker {
             System.exit(2);
         }
 
-        broker.start();
+        try {
+            broker.start();
+        } catch (Exception e) {
+            failed(e);
+        }
         broker.waitUntilStarted();
-        System.out.println("broker started amqp=" + amqpPort + " openwire=" + openwirePort);
+        StringBuilder ports = new StringBuilder();
+        for (Map.Entry<String, TransportConnector> c : connectors.entrySet()) {
+            ports.append(c.getKey()).append('=')
+                    .append(c.getValue().getServer().getSocketAddress().getPort()).append('\n');
+        }
+        Path file = dataDir.toPath().resolve("ports");
+        Path part = dataDir.toPath().resolve("ports.part");
+        Files.writeString(part, ports);
+        Files.move(part, file, StandardCopyOption.ATOMIC_MOVE, StandardCopyOption.REPLACE_EXISTING);
+        System.out.println("broker started " + ports.toString().trim().replace('\n', ' '));
         System.out.flush();
         broker.waitUntilStopped();
+    }
+
+    // A port argument: 0 (any free port) to 65535; anything else stops the
+    // launcher (exit 2).
+    private static int port(String name, String text) {
+        try {
+            int port = Integer.parseInt(text);
+            if (port >= 0 && port <= 65535) {
+                return port;
+            }
+        } catch (NumberFormatException e) {
+            // reported below
+        }
+        System.err.println("EmbeddedBroker: " + name + " must be a port number (0 for any free port): "
+                + text);
+        System.exit(2);
+        return -1;
+    }
+
+    // A connector, listening from here on (its port is bound at once).
+    private static TransportConnector listen(BrokerService broker, String uri) {
+        try {
+            return broker.addConnector(uri);
+        } catch (Exception e) {
+            failed(e);
+            return null;
+        }
+    }
+
+    private static void failed(Exception e) {
+        boolean portTaken = false;
+        for (Throwable t = e; t != null; t = t.getCause()) {
+            portTaken |= t instanceof BindException;
+        }
+        System.err.println("EmbeddedBroker: could not start: " + e);
+        System.exit(portTaken ? 3 : 1);
     }
 }
 
