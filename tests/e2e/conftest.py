@@ -1,7 +1,7 @@
 """Fixtures shared by the end-to-end tests.
 
 Each piece of the system that the tests start has its own fixture module
-under tests/e2e/fixtures; they are loaded here when present.
+under tests/e2e/fixtures.
 """
 import os
 import sys
@@ -10,13 +10,7 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(__file__))
 
-pytest_plugins = [
-    name
-    for name in ("fixtures.broker", "fixtures.sim", "fixtures.service")
-    if os.path.exists(
-        os.path.join(os.path.dirname(__file__), *name.split(".")) + ".py"
-    )
-]
+pytest_plugins = ["fixtures.broker", "fixtures.sim", "fixtures.service"]
 
 
 # Modules whose checks depend on timing or on the machine's load: when the

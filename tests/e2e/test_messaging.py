@@ -11,7 +11,7 @@ from proton import Message
 
 from fixtures.broker import (TOP, receive_message, receive_messages, receive_text, send_message,
                              send_text, start_broker)
-from fixtures.process import Process, check_exits
+from fixtures.process import Process, check_exits, stopped_at_teardown
 from fixtures.proxy import Proxy
 from fixtures.service import make_config
 from fixtures.wait import wait_until
@@ -67,16 +67,7 @@ class Harness(Process):
 
 @pytest.fixture
 def harnesses(tmp_path):
-    started = []
-
-    def start(broker_uri, **kw):
-        h = Harness(tmp_path, broker_uri, **kw)
-        started.append(h)
-        return h
-
-    yield start
-    for h in started:
-        h.stop()  # a bad exit fails the test (fixtures/process.py)
+    yield from stopped_at_teardown(lambda broker_uri, **kw: Harness(tmp_path, broker_uri, **kw))
 
 
 @pytest.fixture(scope="module")

@@ -1,6 +1,7 @@
 """The trading-server link against the real simulated server: the two
 manager connections, the reconnection thread and the pumping handler,
 run by link_harness with the plugin loaded from ../libs/mtmanapi.so."""
+import itertools
 import json
 import os
 import re
@@ -12,7 +13,7 @@ import time
 import pytest
 
 from fixtures.history import read_history
-from fixtures.process import Process
+from fixtures.process import Process, stopped_at_teardown
 from fixtures.sim import MANAGER_LOGIN, MANAGER_PASSWORD, build_dir
 from fixtures.wait import wait_until
 
@@ -124,7 +125,7 @@ class LinkHarness(Process):
 def link_factory(tmp_path):
     """Starts link harnesses against a sim: link_factory(sim, **options);
     every one is stopped at the end of the test."""
-    started = []
+    numbers = itertools.count()
 
     def make(sim, password=MANAGER_PASSWORD, bid_ask=0, balances=None,
              identities=None):
@@ -132,15 +133,11 @@ def link_factory(tmp_path):
                     "password": password}
         if bid_ask is not None:
             settings["pumpUpdateBidAsk"] = bid_ask
-        harness = LinkHarness(tmp_path / ("link%d" % len(started)),
-                              sim.plugin_path, settings, balances, identities)
-        started.append(harness)
-        return harness
+        return LinkHarness(tmp_path / ("link%d" % next(numbers)),
+                           sim.plugin_path, settings, balances, identities)
 
-    yield make
     # A clean shut-down (a bad exit fails the test: fixtures/process.py).
-    for harness in started:
-        harness.stop()
+    for harness in (yield from stopped_at_teardown(make)):
         assert harness.output()[-1:] == ["harness stopped"], harness.tail()
 
 

@@ -188,75 +188,11 @@ void FakeManager::clearCalls() {
   calls_.clear();
 }
 
-mt::UserRecord FakeManager::lastUserRecord() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return lastUser_;
-}
-mt::ConSymbol FakeManager::lastConSymbol() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return lastSymbol_;
-}
-mt::ConGroup FakeManager::lastConGroup() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return lastGroup_;
-}
-mt::TradeTransInfo FakeManager::lastTradeTransInfo() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return lastTrans_;
-}
-mt::TradeRecord FakeManager::lastTradeRecord() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return lastTrade_;
-}
-mt::GroupCommandInfo FakeManager::lastGroupCommandInfo() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return lastGroupCommand_;
-}
-std::vector<int> FakeManager::lastGroupLogins() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return lastGroupLogins_;
-}
-mt::MailBox FakeManager::lastMailBox() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return lastMail_;
-}
-std::string FakeManager::lastMailBody() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return lastMailBody_;
-}
-std::vector<int> FakeManager::lastMailLogins() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return lastMailLogins_;
-}
-std::vector<mt::TradeTransInfo> FakeManager::transactions() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return transactions_;
-}
-
 int FakeManager::outstandingArrays() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return static_cast<int>(outstanding_.size());
 }
-int FakeManager::memFreeCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return memFrees_;
-}
-int FakeManager::badFrees() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return badFrees_;
-}
-
 // ---- Pumping ------------------------------------------------------------
-
-mt::PumpingNotifyFunc FakeManager::pumpHandler() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return handler_;
-}
-
-int FakeManager::pumpFlags() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return pumpFlags_;
-}
 
 bool FakeManager::firePump(int code, int type, void* data) {
   mt::PumpingNotifyFunc handler;

@@ -111,25 +111,25 @@ class FakeManager : public mt::CManagerInterface {
   int count(const std::string& name) const;
   void clearCalls();
 
-  mt::UserRecord lastUserRecord() const;
-  mt::ConSymbol lastConSymbol() const;
-  mt::ConGroup lastConGroup() const;
-  mt::TradeTransInfo lastTradeTransInfo() const;
-  mt::TradeRecord lastTradeRecord() const;  // AdmTradeRecordModify
-  mt::GroupCommandInfo lastGroupCommandInfo() const;
-  std::vector<int> lastGroupLogins() const;
-  mt::MailBox lastMailBox() const;  // body pointer cleared; see below
-  std::string lastMailBody() const;
-  std::vector<int> lastMailLogins() const;
-  std::vector<mt::TradeTransInfo> transactions() const;
+  mt::UserRecord lastUserRecord() const { return locked(lastUser_); }
+  mt::ConSymbol lastConSymbol() const { return locked(lastSymbol_); }
+  mt::ConGroup lastConGroup() const { return locked(lastGroup_); }
+  mt::TradeTransInfo lastTradeTransInfo() const { return locked(lastTrans_); }
+  mt::TradeRecord lastTradeRecord() const { return locked(lastTrade_); }  // AdmTradeRecordModify
+  mt::GroupCommandInfo lastGroupCommandInfo() const { return locked(lastGroupCommand_); }
+  std::vector<int> lastGroupLogins() const { return locked(lastGroupLogins_); }
+  mt::MailBox lastMailBox() const { return locked(lastMail_); }  // body pointer cleared; see below
+  std::string lastMailBody() const { return locked(lastMailBody_); }
+  std::vector<int> lastMailLogins() const { return locked(lastMailLogins_); }
+  std::vector<mt::TradeTransInfo> transactions() const { return locked(transactions_); }
 
   int outstandingArrays() const;
-  int memFreeCount() const;  // MemFree of non-null pointers
-  int badFrees() const;
+  int memFreeCount() const { return locked(memFrees_); }  // MemFree of non-null pointers
+  int badFrees() const { return locked(badFrees_); }
 
   // ---- Pumping ---------------------------------------------------------
-  mt::PumpingNotifyFunc pumpHandler() const;
-  int pumpFlags() const;  // -1 before PumpingSwitchEx
+  mt::PumpingNotifyFunc pumpHandler() const { return locked(handler_); }
+  int pumpFlags() const { return locked(pumpFlags_); }  // -1 before PumpingSwitchEx
   // Calls the captured handler; false when there is none.
   bool firePump(int code, int type, void* data);
 
@@ -184,6 +184,13 @@ class FakeManager : public mt::CManagerInterface {
   // Copies count items into a fresh tracked array. Lock held.
   template <typename T>
   T* makeArrayLocked(const std::vector<T>& items, int* total);
+
+  // A copy of a member, read under the lock.
+  template <typename T>
+  T locked(const T& member) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return member;
+  }
 
   mutable std::mutex mutex_;
   std::map<std::string, std::deque<int>> scripts_;

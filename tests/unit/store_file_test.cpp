@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "store/FinanceBalanceFile.h"
@@ -29,14 +30,7 @@ using store::UserInfoStore;
 
 FinanceBalance makeRecord(const std::string& serial, const std::string& comment,
                           double amount, int login, int isHandle, int order) {
-  FinanceBalance r;
-  r.serial = serial;
-  r.comment = comment;
-  r.amount = amount;
-  r.login = login;
-  r.isHandle = isHandle;
-  r.order = order;
-  return r;
+  return FinanceBalance{serial, comment, amount, login, isHandle, order, 0, 0};
 }
 
 // What the JSON library's compact writer makes of the same records.
@@ -114,15 +108,11 @@ TEST_F(StoreFileTest, ReadsFieldsAndMissingKeysReadAsEmptyOrZero) {
   ASSERT_EQ(3u, balances.size());
   FinanceBalance r;
   ASSERT_TRUE(balances.find(HistoryKey{"dep", 42}, &r));
-  EXPECT_EQ("S1", r.serial);
-  EXPECT_EQ(12.5, r.amount);
-  EXPECT_EQ(1, r.isHandle);
-  EXPECT_EQ(900, r.order);
+  EXPECT_EQ(std::make_tuple(std::string("S1"), 12.5, 1, 900),
+            std::tie(r.serial, r.amount, r.isHandle, r.order));
   ASSERT_TRUE(balances.find(HistoryKey{"bare", 3}, &r));
-  EXPECT_EQ("", r.serial);
-  EXPECT_EQ(0, r.amount);
-  EXPECT_EQ(0, r.isHandle);
-  EXPECT_EQ(0, r.order);
+  EXPECT_EQ(std::make_tuple(std::string(""), 0.0, 0, 0),
+            std::tie(r.serial, r.amount, r.isHandle, r.order));
   EXPECT_TRUE(balances.find(HistoryKey{"", 5}, &r));
 
   dir_.write("userInfo",
@@ -132,11 +122,8 @@ TEST_F(StoreFileTest, ReadsFieldsAndMissingKeysReadAsEmptyOrZero) {
   ASSERT_EQ(1, users.load());
   UserIdentity u;
   ASSERT_TRUE(users.find(7, &u));
-  EXPECT_EQ("Ann", u.name);
-  EXPECT_EQ("a@x", u.email);
-  EXPECT_EQ("g1", u.group);
-  EXPECT_EQ("c", u.comment);
-  EXPECT_EQ("web", u.leadSource);
+  EXPECT_EQ((std::vector<std::string>{"Ann", "a@x", "g1", "c", "web"}),
+            (std::vector<std::string>{u.name, u.email, u.group, u.comment, u.leadSource}));
   ASSERT_TRUE(users.find(8, &u));
   EXPECT_EQ("", u.name);
 }
