@@ -1,5 +1,6 @@
 #include "sim/Engine.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -204,6 +205,9 @@ void Engine::logCall(const ClientSession& session, const std::string& call,
                      const Json::Value& args, int result) {
   Json::Value entry(Json::objectValue);
   entry["seq"] = static_cast<Json::Int64>(++callSeq_);
+  // When it was answered, in ms of a clock that never goes back.
+  entry["ms"] = static_cast<Json::Int64>(std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch()).count());
   entry["session"] = session.id;
   entry["manager"] = session.login;
   entry["call"] = call;
