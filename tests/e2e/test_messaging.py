@@ -9,15 +9,14 @@ import uuid
 import pytest
 from proton import Message
 
-from fixtures.broker import (TOP, receive_message, receive_messages, receive_text, send_message,
+from fixtures.broker import (receive_message, receive_messages, receive_text, send_message,
                              send_text, start_broker)
-from fixtures.process import Process, check_exits, stopped_at_teardown
+from fixtures.process import Process, build_dir, check_exits, stopped_at_teardown
 from fixtures.proxy import Proxy
 from fixtures.service import make_config
 from fixtures.wait import wait_until
 
-BUILD = os.environ.get("MT4BRIDGE_BUILD", os.path.join(TOP, "build"))
-HARNESS = os.path.join(BUILD, "tests", "harness", "messaging_harness")
+HARNESS = os.path.join(build_dir(), "tests", "harness", "messaging_harness")
 
 class Harness(Process):
     """One messaging harness process with its own config.ini and queue names
@@ -42,19 +41,10 @@ class Harness(Process):
         (base / "log").mkdir()
         self.logdir = base / "log" / "mt4"
         (self.workdir / "config.ini").write_text(json.dumps(cfg))
-        self.outfile = base / "out.txt"
+        self.output_path = base / "out.txt"
         assert os.path.exists(HARNESS), "build the harness first: " + HARNESS
-        with open(self.outfile, "wb") as out:
+        with open(self.output_path, "wb") as out:
             self.spawn([HARNESS], cwd=self.workdir, stdout=out, stderr=subprocess.STDOUT)
-
-    def output(self):
-        return self.outfile.read_bytes().decode("utf-8", "replace")
-
-    def tail(self):
-        return self.output()[-4000:]
-
-    def log(self):
-        return "".join(p.read_text() for p in sorted(self.logdir.glob("log-*.log")))
 
     def wait_for(self, text, timeout=20.0):
         """Whether text shows in the output within timeout (or by its end)."""
@@ -111,7 +101,7 @@ def test_reply_is_stored_byte_for_byte_on_the_matching_reply_queue(broker, share
     assert "x" not in answer["data"] and answer["data"]["conSessions3"]["openHour"] == 0
 
     assert h.wait_for("DestURI:%s,Send: " % h.q("userRecordCreateCallback"))
-    out, log = h.output(), h.log()
+    out, log = h.output(), h.log_text()
     for text in (out, log):
         assert "\ndestURI #%s Received: " % h.q("userRecordCreate") in text
         assert '"password":"***"' in text and "secret" not in text
@@ -227,7 +217,7 @@ def test_request_whose_reply_is_undelivered_is_dead_lettered_with_it_and_run_onc
     out = h.output()
     assert out.count('Received: {"serial":"x1","failReply":true}') == 1
     moved = "destURI #%s request moved to the dead-letter queue DLQ.%s" % (q, q)
-    assert out.count(moved) == 1 and h.log().count(moved) == 1
+    assert out.count(moved) == 1 and h.log_text().count(moved) == 1
     dead = receive_message(broker.amqp_url, "DLQ." + q, timeout=5)
     assert dead.body == '{"serial":"x1","failReply":true}'
     assert dead.properties["undeliveredReply"] == echo("x1", 3, failReply=True)

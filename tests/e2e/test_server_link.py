@@ -47,7 +47,8 @@ class LinkHarness(Process):
         self.work = os.path.join(self.root, "work")
         os.makedirs(self.work)
         os.makedirs(os.path.join(self.root, "libs"))
-        os.makedirs(os.path.join(self.root, "log", "mt4"))
+        self.logdir = os.path.join(self.root, "log", "mt4")
+        os.makedirs(self.logdir)
         os.symlink(plugin, os.path.join(self.root, "libs", "mtmanapi.so"))
         with open(os.path.join(self.work, "config.ini"), "w") as out:
             json.dump(settings, out)
@@ -104,15 +105,6 @@ class LinkHarness(Process):
         index of the normal manager's end line."""
         end = self.wait_line(lambda l: l == "manager reconnect end", timeout, start)
         return end
-
-    def log_lines(self):
-        folder = os.path.join(self.root, "log", "mt4")
-        lines = []
-        for name in sorted(os.listdir(folder)):
-            with open(os.path.join(folder, name), encoding="utf-8",
-                      errors="replace") as f:
-                lines += [l.rstrip("\n")[20:] for l in f]
-        return lines
 
     def closed(self):
         self._reader.join(STOP_TIMEOUT_S)

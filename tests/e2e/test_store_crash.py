@@ -16,7 +16,6 @@ from fixtures.sim import build_dir
 HARNESS = os.path.join(build_dir(), "tests", "harness", "store_save_harness")
 
 
-
 @pytest.fixture(autouse=True)
 def harness_built():
     assert os.path.exists(HARNESS), "build the harness first: " + HARNESS
