@@ -8,7 +8,8 @@
 // acknowledged, and only then the next request taken. The echo runs twice:
 // with one connection for request and reply, and with two connections (one
 // receiving, one sending, both on one thread), the service's layout, where
-// each request queue and each reply queue has a connection of its own.
+// each request queue and its reply queue have a connection each on one
+// event-loop thread, and the operation runs on a worker thread beside it.
 //
 // Usage: messaging_latency_bench <amqp-url> [rounds] [requests-per-round]
 // Figures go to standard error; the service's console lines to standard
@@ -41,9 +42,8 @@
 
 #include "config/Config.h"
 #include "config/QueueTable.h"
-#include "messaging/AsyncConsumer.h"
-#include "messaging/AsyncProducer.h"
 #include "messaging/Dispatch.h"
+#include "messaging/QueueSet.h"
 #include "messaging/ReplyWriter.h"
 #include "util/Json.h"
 #include "util/Log.h"
@@ -242,17 +242,17 @@ int main(int argc, char** argv) {
   cfg.userRecordCreate = "bench.svc.req." + tag;
   cfg.userRecordCreateCallback = "bench.svc.rep." + tag;
   config::setCurrent(cfg);
-  static messaging::AsyncProducer producer;
-  if (messaging::createProducer(url, cfg.userRecordCreateCallback, "bench", &producer) <= 0) return 1;
-  messaging::setRoute(config::kUserRecordCreate,
-                      [](const Json::Value& request, messaging::ReplySender& reply) {
-                        Json::Value data(Json::objectValue);
-                        data["serial"] = messaging::envelopeText(request, "serial");
-                        data["routeType"] = messaging::envelopeText(request, "routeType");
-                        reply.send(messaging::writeReply(data, 200));
-                      },
-                      &producer);
-  messaging::createConsumer(url, cfg.userRecordCreate, "bench");
+  messaging::QueueSet::Operations operations;
+  operations[config::kUserRecordCreate - 1] = [](const Json::Value& request,
+                                                 messaging::ReplySender& reply) {
+    Json::Value data(Json::objectValue);
+    data["serial"] = messaging::envelopeText(request, "serial");
+    data["routeType"] = messaging::envelopeText(request, "routeType");
+    reply.send(messaging::writeReply(data, 200));
+  };
+  messaging::QueueSet queues(std::move(operations));
+  if (queues.openReplies() <= 0) return 1;
+  queues.startRequests();
 
   // The bare echoes.
   EchoResponder echo1(url, "bench.echo1.req." + tag, "bench.echo1.rep." + tag, false);
@@ -301,8 +301,7 @@ int main(int argc, char** argv) {
   }
 
   stopping = true;
-  messaging::stopConsumers();
-  producer.close();
+  queues.stop();
   serviceClient.close();
   echo1Client.close();
   echo2Client.close();

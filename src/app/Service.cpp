@@ -6,8 +6,6 @@
 
 #include "app/ConsoleInput.h"
 #include "config/Config.h"
-#include "messaging/AsyncConsumer.h"
-#include "messaging/Dispatch.h"
 #include "operations/PumpEvent.h"
 #include "operations/Routes.h"
 #include "server/Connections.h"
@@ -34,7 +32,17 @@ Service::Service()
     : normal_(server::kManagerLibraryPath),
       pumping_(server::kManagerLibraryPath),
       reconnection_(server::ManagerLinks{&normal_, &pumping_}, &operations::pumpEvent),
-      context_{normal_, pumping_, balances_, users_, imports_, mails_, config::current()} {}
+      context_{normal_, pumping_, balances_, users_, imports_, mails_, config::current()},
+      queues_(boundOperations()) {}
+
+messaging::QueueSet::Operations Service::boundOperations() {
+  messaging::QueueSet::Operations bound;
+  for (const operations::Route& route : operations::routeTable()) {
+    bound[static_cast<size_t>(route.queue->number - 1)] =
+        operations::bindOperation(context_, route.operation);
+  }
+  return bound;
+}
 
 int Service::run() {
   std::thread(&Service::signalLoop, this).detach();
@@ -66,7 +74,6 @@ bool Service::lockFolder() {
 
 int Service::init() {
   const config::ConfigRecord& cfg = config::current();
-  const std::string brokerURI = cfg.brokerURI;
   util::consoleWPrint(L"Server: %ls\n", util::stringToLPCWSTR(cfg.server).c_str());
 
   operations::setPumpTargets(&balances_, &users_, &pumping_);
@@ -79,21 +86,11 @@ int Service::init() {
 
   std::lock_guard<std::mutex> lock(lifecycle_);
   if (server::stopRequested()) return -1;
-  const auto& queues = config::queueTable();
-  for (size_t i = 0; i < queues.size(); ++i) {
-    if (messaging::createProducer(brokerURI, cfg.*queues[i].replyName, queues[i].producerLabel,
-                                  &producers_[i]) <= 0) {
-      cleanup();
-      return -1;
-    }
+  if (queues_.openReplies() <= 0) {
+    cleanup();
+    return -1;
   }
-  installRoutes();
-  for (const config::QueueInfo& q : queues) {
-    if (messaging::createConsumer(brokerURI, cfg.*q.requestName, q.consumerLabel) <= 0) {
-      cleanup();
-      return -1;
-    }
-  }
+  queues_.startRequests();
   util::printAndLog("init success\n");
   return 1;
 }
@@ -144,35 +141,25 @@ void Service::loadAccountList() {
   }
 }
 
-void Service::installRoutes() {
-  for (const operations::Route& route : operations::routeTable()) {
-    const int number = route.queue->number;
-    messaging::setRoute(number, operations::bindOperation(context_, route.operation),
-                        &producers_[static_cast<size_t>(number - 1)]);
-  }
-}
-
-void Service::cleanup() {
-  for (auto& producer : producers_) producer.close();
+void Service::stopAll() {
   server::requestStop();
+  queues_.stop();
   reconnection_.stop();
   normal_.disconnect();
   pumping_.disconnect();
   normal_.release();
   pumping_.release();
+}
+
+void Service::cleanup() {
+  stopAll();
   util::printAndLog("cleanup success\n");
 }
 
 void Service::shutdown() {
   server::requestStop();
   std::lock_guard<std::mutex> lock(lifecycle_);
-  messaging::stopConsumers();
-  for (auto& producer : producers_) producer.close();
-  reconnection_.stop();
-  normal_.disconnect();
-  pumping_.disconnect();
-  normal_.release();
-  pumping_.release();
+  stopAll();
   // No request or pumped event changes a store any more: each writes its
   // whole snapshot and starts its journal anew.
   balances_.close();

@@ -1,19 +1,20 @@
 // The service as a whole: the process-wide objects, start-up (init), the
 // clean-up after a failed start, and the orderly stop.
 //
-// The objects are built in this order: the fifteen reply producers (queue
-// order), the normal manager, the pumping manager, the balance-history
-// store, the account identity store. The configuration record is the
-// config module's process-wide record.
+// The objects are built in this order: the normal manager, the pumping
+// manager, the four stores (balance history, trade imports, mails, account
+// identities), the working folder's lock, the reconnection thread, the
+// operations' context, and the queues (their connections are opened by
+// init). The configuration record is the config module's process-wide
+// record.
 #ifndef MT4BRIDGE_APP_SERVICE_H_
 #define MT4BRIDGE_APP_SERVICE_H_
 
-#include <array>
 #include <atomic>
 #include <mutex>
 
 #include "config/QueueTable.h"
-#include "messaging/AsyncProducer.h"
+#include "messaging/QueueSet.h"
 #include "operations/OperationContext.h"
 #include "server/ManagerLink.h"
 #include "server/ReconnectionThread.h"
@@ -42,21 +43,23 @@ class Service {
   // Brings the service up: 1 when every producer and consumer was created,
   // -1 otherwise (after cleanup()).
   int init();
-  // Undoes a failed start: closes the producers, stops and releases the
-  // managers, prints "cleanup success\n".
+  // Undoes a failed start: stopAll(), then prints "cleanup success\n".
   void cleanup();
-  // The orderly stop: no new requests are taken, the requests in progress
-  // are finished and answered, then producers and managers are closed.
-  // Safe to call from the signal thread while init() runs.
+  // The orderly stop: stopAll(), then each store writes its snapshot;
+  // prints "service stopped\n". Safe to call from the signal thread while
+  // init() runs.
   void shutdown();
+  // No new requests are taken, the requests in progress are finished and
+  // answered, the broker connections are closed, the managers stopped and
+  // released.
+  void stopAll();
   // Waits for SIGTERM/SIGINT, stops the service and ends the process.
   void signalLoop();
 
   void subscribeSymbols();
   void loadAccountList();
-  void installRoutes();
+  messaging::QueueSet::Operations boundOperations();
 
-  std::array<messaging::AsyncProducer, config::kQueueCount> producers_;
   server::ManagerLink normal_;
   server::ManagerLink pumping_;
   store::FinanceBalanceStore balances_;
@@ -66,6 +69,7 @@ class Service {
   platform::FileLock folderLock_;
   server::ReconnectionThread reconnection_;
   operations::OperationContext context_;
+  messaging::QueueSet queues_;
 
   // Held by the steps of init() that open broker endpoints and by
   // shutdown(), so a signal never closes what is being opened.

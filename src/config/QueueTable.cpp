@@ -43,4 +43,12 @@ const QueueInfo& queueInfo(int number) {
   return queueTable()[static_cast<size_t>(number - 1)];
 }
 
+int routeFor(const ConfigRecord& cfg, const std::string& requestName) {
+  if (requestName.empty()) return 0;
+  for (int number : routingOrder()) {
+    if (cfg.*(queueInfo(number).requestName) == requestName) return number;
+  }
+  return 0;
+}
+
 }  // namespace config

@@ -51,6 +51,11 @@ const std::array<int, kQueueCount>& routingOrder();
 // The kind with this queue number (1..15).
 const QueueInfo& queueInfo(int number);
 
+// The number of the route that serves the request queue requestName in cfg:
+// the first in routing order whose configured request queue has that name;
+// 0 when none has (or requestName is empty).
+int routeFor(const ConfigRecord& cfg, const std::string& requestName);
+
 }  // namespace config
 
 #endif  // MT4BRIDGE_CONFIG_QUEUE_TABLE_H_

@@ -1,6 +1,4 @@
-// Routing of a request to its operation: the queue a message came from
-// selects the route (queue order and routing order in config/QueueTable.h);
-// nothing inside the message does.
+// A request's way from its message text to its operation.
 #ifndef MT4BRIDGE_MESSAGING_DISPATCH_H_
 #define MT4BRIDGE_MESSAGING_DISPATCH_H_
 
@@ -18,23 +16,13 @@ namespace messaging {
 // and sends exactly one reply through reply before it returns.
 using Operation = std::function<void(const Json::Value& request, ReplySender& reply)>;
 
-// Installs the operation and the reply producer of route queueNumber
-// (1..15). reply must outlive every dispatch (the producers are process-wide
-// objects). Called by start-up before any consumer starts, for every route
-// (operations/Routes.h). A route without a reply sender sends its replies
-// nowhere (one console line each); a request for a route without an
-// operation is dropped with one console and log line.
-void setRoute(int queueNumber, Operation operation, ReplySender* reply);
-
-// Removes every installed route; for tests.
-void clearRoutes();
-
-// Parses text and runs the operation of the first route, in routing order,
-// whose configured request queue name equals destURI. Text that is not a
-// JSON object, and a queue no route is configured for, are dropped without
-// reply. A JSON conversion error raised while the operation reads its
-// request ends that request without reply, with one console and log line.
-void dispatchRequest(const std::string& destURI, const std::string& text);
+// Parses text and runs operation on it, replying through reply. Text that
+// is not a JSON object is dropped without reply. A conversion error raised
+// while the operation reads its request, or any other exception, ends that
+// request without reply, with one console and log line naming destURI (the
+// request queue); so does a route without operation.
+void dispatchRequest(const std::string& destURI, const Operation& operation, ReplySender& reply,
+                     const std::string& text);
 
 // The text of an envelope member as the operations read it: absent or null
 // reads as "", a number as its decimal text. A member that is an object or

@@ -8,7 +8,7 @@ std::string writeReply(const Json::Value& data, int code) {
   Json::Value root(Json::objectValue);
   root["code"] = code;
   root["data"] = data;
-  root["msg"] = code == codes::kSuccess ? "success" : "fail";
+  root["msg"] = code == kSuccessCode ? "success" : "fail";
   return util::writeCompactJson(root);
 }
 

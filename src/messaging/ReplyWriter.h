@@ -6,9 +6,10 @@
 
 #include <string>
 
-#include "messaging/ReplyCodes.h"
-
 namespace messaging {
+
+// The one code of success; every other code is a failure.
+constexpr int kSuccessCode = 200;
 
 // {"code":code,"data":data,"msg":"success"|"fail"} written compactly, keys
 // in ascending byte order at every level, followed by one line feed. "msg"

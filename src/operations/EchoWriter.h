@@ -25,38 +25,49 @@ class EchoWriter {
   EchoWriter(const EchoWriter&) = delete;
   EchoWriter& operator=(const EchoWriter&) = delete;
 
-  void text(const char* key, const std::string* value);
+  // A field's meaning is the schema's (SchemaWriter.h): nothing here.
+  void text(const char* key, const std::string* value, const char* = nullptr);
   // A field's check (FieldCheck.h) is the reader's: the reply carries the
   // value as read, also when it was refused.
-  void int64(const char* key, const std::int64_t* value, Check = Check::kNone);
-  void int32(const char* key, const int* value, Check = Check::kNone);
-  void real(const char* key, const double* value, Check = Check::kNone);
+  void int64(const char* key, const std::int64_t* value, const char* = nullptr,
+             Check = Check::kNone);
+  void int32(const char* key, const int* value, const char* = nullptr, Check = Check::kNone);
+  void real(const char* key, const double* value, const char* = nullptr, Check = Check::kNone);
   // "routeType" as text (empty when the request had none).
-  void routeType(const std::string* value);
+  void routeType(const std::string* value, const char* = nullptr);
   // The reader's conversions of these kinds are its own; the reply carries
   // the value as read.
-  void convertedText(const char* key, const std::string* value) { text(key, value); }
-  void truncatedInt32(const char* key, const int* value, Check = Check::kNone) {
+  void convertedText(const char* key, const std::string* value, const char* = nullptr) {
+    text(key, value);
+  }
+  void truncatedInt32(const char* key, const int* value, const char* = nullptr,
+                      Check = Check::kNone) {
     int32(key, value);
   }
-  void millisAsSeconds(const char* key, const int* value) { int32(key, value); }
-  void routedReal(const char* key, const double* value, Check = Check::kNone) {
+  void millisAsSeconds(const char* key, const int* value, const char* = nullptr) {
+    int32(key, value);
+  }
+  void routedReal(const char* key, const double* value, const char* = nullptr,
+                  Check = Check::kNone) {
     real(key, value);
   }
   // An array of the integers in order; null when the list is empty.
-  void intList(const char* key, const std::vector<int>* value, Check = Check::kNone);
+  void intList(const char* key, const std::vector<int>* value, const char* = nullptr,
+               Check = Check::kNone);
   // A field only the reply carries (RequestReader leaves it alone).
-  void replyInt32(const char* key, const int* value) { int32(key, value); }
+  void replyInt32(const char* key, const int* value, const char* = nullptr) {
+    int32(key, value);
+  }
   // A nested object written by its own field list.
   template <typename Record>
-  void object(const char* key, Record* value) {
+  void object(const char* key, Record* value, const char* = nullptr) {
     data_[key] = echoRecord(*value);
   }
 
   // An array of the items in map order, each written by its field list;
   // null when the map is empty.
   template <typename Item>
-  void namedObjects(const char* key, std::map<std::string, Item>* items) {
+  void namedObjects(const char* key, std::map<std::string, Item>* items, const char* = nullptr) {
     if (items->empty()) {
       data_[key] = Json::Value(Json::nullValue);
       return;

@@ -1,5 +1,5 @@
 // The checks a request key passes at the door, before any manager call. A
-// value that fails one is refused with its code (messaging/ReplyCodes.h):
+// value that fails one is refused with its code (ReplyCodes.h):
 // the operation calls nothing on the server and replies that code.
 #ifndef MT4BRIDGE_OPERATIONS_FIELD_CHECK_H_
 #define MT4BRIDGE_OPERATIONS_FIELD_CHECK_H_

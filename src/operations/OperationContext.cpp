@@ -1,6 +1,6 @@
 #include "operations/OperationContext.h"
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "operations/PumpEvent.h"
 #include "server/Connections.h"
 

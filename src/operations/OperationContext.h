@@ -1,4 +1,4 @@
-// What every request operation works with: the two manager links, the two
+// What every request operation works with: the two manager links, the four
 // stores and the settings. One context is built at start-up from the
 // process-wide objects and handed to every operation; tests build one over
 // fakes.
@@ -134,7 +134,8 @@ struct OperationContext {
 //   store (by comment or serial, and login) before money moves, and are
 //   recognised there and in the server's recent history, so a second run
 //   answers with the first ticket instead of moving money again; a trade
-//   import is recognised the same way before it opens a trade;
+//   import is recorded the same way, in imports, before it opens a trade
+//   (RememberedAction.h);
 // - closing an account's trades: a second run finds nothing left open;
 // - internal mail: a second run must not send the mail again, so its
 //   serial is remembered like a movement's.

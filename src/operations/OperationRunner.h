@@ -32,7 +32,7 @@
 
 #include <json/json.h>
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "messaging/ReplySender.h"
 #include "operations/OperationContext.h"
 #include "operations/Refusal.h"

@@ -1,5 +1,5 @@
-// The pumping handler: keeps the two stores in step with what the trading
-// server pushes to the pumping manager.
+// The pumping handler: keeps the balance-history and account identity
+// stores in step with what the trading server pushes to the pumping manager.
 //   trade change (9), type 1, cmd 6 or 7: the one balance-history record
 //     of the login that the trade can be (its comment, kind and amount,
 //     see onTrade) is marked carried out with the trade's ticket and

@@ -3,41 +3,41 @@
 #include <cmath>
 #include <limits>
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "util/Console.h"
 #include "util/TextConvert.h"
 
 namespace operations {
 
-void RequestReader::text(const char* key, std::string* out) {
+void RequestReader::text(const char* key, std::string* out, const char*) {
   *out = value(key).asString();
 }
 
-void RequestReader::int64(const char* key, std::int64_t* out, Check check) {
+void RequestReader::int64(const char* key, std::int64_t* out, const char*, Check check) {
   *out = value(key).asInt64();
   admit(key, *out, check);
 }
 
-void RequestReader::int32(const char* key, int* out, Check check) {
+void RequestReader::int32(const char* key, int* out, const char*, Check check) {
   *out = value(key).asInt();
   admit(key, std::int64_t{*out}, check);
 }
 
-void RequestReader::real(const char* key, double* out, Check check) {
+void RequestReader::real(const char* key, double* out, const char*, Check check) {
   *out = value(key).asDouble();
   admit(key, *out, check);
 }
 
-void RequestReader::routeType(std::string* out) {
+void RequestReader::routeType(std::string* out, const char*) {
   const Json::Value& v = value("routeType");
   *out = v.isNull() ? std::string() : v.asString();
 }
 
-void RequestReader::convertedText(const char* key, std::string* out) {
+void RequestReader::convertedText(const char* key, std::string* out, const char*) {
   *out = util::toServerText(value(key).asString());
 }
 
-void RequestReader::truncatedInt32(const char* key, int* out, Check check) {
+void RequestReader::truncatedInt32(const char* key, int* out, const char*, Check check) {
   const double v = std::trunc(value(key).asDouble());
   if (!(v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max())) {
     Json::throwLogicError(std::string(key) + ": real number out of the int range");
@@ -46,7 +46,7 @@ void RequestReader::truncatedInt32(const char* key, int* out, Check check) {
   admit(key, std::int64_t{*out}, check);
 }
 
-void RequestReader::millisAsSeconds(const char* key, int* out) {
+void RequestReader::millisAsSeconds(const char* key, int* out, const char*) {
   const std::int64_t seconds = value(key).asInt64() / 1000;
   if (seconds < std::numeric_limits<int>::min() || seconds > std::numeric_limits<int>::max()) {
     Json::throwLogicError(std::string(key) + ": seconds out of the int range");
@@ -54,12 +54,13 @@ void RequestReader::millisAsSeconds(const char* key, int* out) {
   *out = static_cast<int>(seconds);
 }
 
-void RequestReader::routedReal(const char* key, double* out, Check check) {
+void RequestReader::routedReal(const char* key, double* out, const char*, Check check) {
   *out = value("routeType").isNull() ? 0.0 : value(key).asDouble();
   admit(key, *out, check);
 }
 
-void RequestReader::intList(const char* key, std::vector<int>* out, Check check) {
+void RequestReader::intList(const char* key, std::vector<int>* out, const char*,
+                            Check check) {
   const Json::Value& v = value(key);
   const Json::ArrayIndex n = v.size();
   out->clear();

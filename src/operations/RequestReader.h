@@ -9,9 +9,9 @@
 //     std::string routeType;
 //     template <typename Fields>
 //     void fields(Fields& f) {
-//       f.int64("login", &login);
-//       f.text("serial", &serial);
-//       f.routeType(&routeType);
+//       f.int64("login", &login, "the account whose trades are closed");
+//       f.text("serial", &serial, "echoed only");
+//       f.routeType(&routeType, "echoed only");
 //     }
 //   };
 //
@@ -22,10 +22,14 @@
 // throws Json::LogicError out of the reader. The reader catches nothing:
 // read the whole record before any manager call or reply.
 //
-// A key may name a check (FieldCheck.h): f.int64("login", &login,
-// Check::kLogin). The value is read all the same; the first value that
-// fails its check is the record's refusal (readRecord), and the operation
-// replies its code without calling anything.
+// Each key gives, after its place in the record, what it means to the back
+// office in one line (optional; only SchemaWriter uses it).
+//
+// A key may name a check (FieldCheck.h) after its meaning: f.int64("login",
+// &login, "the account", Check::kLogin). The value is read all the same;
+// the first value that fails its check is the record's refusal
+// (readRecord), and the operation replies its code without calling
+// anything.
 #ifndef MT4BRIDGE_OPERATIONS_REQUEST_READER_H_
 #define MT4BRIDGE_OPERATIONS_REQUEST_READER_H_
 
@@ -50,38 +54,42 @@ class RequestReader {
   RequestReader& operator=(const RequestReader&) = delete;
 
   // asString(): "" when absent or null.
-  void text(const char* key, std::string* out);
+  void text(const char* key, std::string* out, const char* = nullptr);
   // asInt64(): 0 when absent or null; a fraction is cut toward zero.
-  void int64(const char* key, std::int64_t* out, Check check = Check::kNone);
+  void int64(const char* key, std::int64_t* out, const char* = nullptr,
+             Check check = Check::kNone);
   // asInt(): 0 when absent or null; a fraction is cut toward zero.
-  void int32(const char* key, int* out, Check check = Check::kNone);
+  void int32(const char* key, int* out, const char* = nullptr, Check check = Check::kNone);
   // asDouble(): 0.0 when absent or null; an integer is taken as is.
-  void real(const char* key, double* out, Check check = Check::kNone);
+  void real(const char* key, double* out, const char* = nullptr, Check check = Check::kNone);
   // "routeType" with asString(), only when present and not null; else "".
-  void routeType(std::string* out);
+  void routeType(std::string* out, const char* = nullptr);
   // asString() converted to the server's single-byte text
   // (util::toServerText); the record keeps only the converted text.
-  void convertedText(const char* key, std::string* out);
+  void convertedText(const char* key, std::string* out, const char* = nullptr);
   // asDouble() cut toward zero (an account or ticket sent as a real
   // number); a value outside the int range, or not finite, throws.
-  void truncatedInt32(const char* key, int* out, Check check = Check::kNone);
+  void truncatedInt32(const char* key, int* out, const char* = nullptr,
+                      Check check = Check::kNone);
   // A time in milliseconds (asInt64()) as whole seconds, cut toward zero;
   // seconds outside the int range throw.
-  void millisAsSeconds(const char* key, int* out);
+  void millisAsSeconds(const char* key, int* out, const char* = nullptr);
   // asDouble() only when the request carries a "routeType" that is not
   // null; else 0.0 whatever the key holds.
-  void routedReal(const char* key, double* out, Check check = Check::kNone);
+  void routedReal(const char* key, double* out, const char* = nullptr,
+                  Check check = Check::kNone);
   // The value's size(), then every element with asInt(), in order. Absent,
   // null, or a plain number or text gives an empty list; an object with
   // members throws.
-  void intList(const char* key, std::vector<int>* out, Check check = Check::kNone);
+  void intList(const char* key, std::vector<int>* out, const char* = nullptr,
+               Check check = Check::kNone);
   // A field the request does not carry (a ticket the operation finds):
   // left as the record initialises it; only the reply writes it.
-  void replyInt32(const char*, int*) {}
+  void replyInt32(const char*, int*, const char* = nullptr) {}
   // A nested object read by its own field list; absent or null reads every
   // field of it as absent, a value that is not an object throws.
   template <typename Record>
-  void object(const char* key, Record* out) {
+  void object(const char* key, Record* out, const char* = nullptr) {
     RequestReader nested(value(key));
     out->fields(nested);
     if (refusal_.code == 0) refusal_ = nested.refusal_;
@@ -93,7 +101,7 @@ class RequestReader {
   // is not an array gives an empty map; an element that is neither an
   // object nor null throws.
   template <typename Item>
-  void namedObjects(const char* key, std::map<std::string, Item>* out) {
+  void namedObjects(const char* key, std::map<std::string, Item>* out, const char* = nullptr) {
     out->clear();
     const Json::Value& list = value(key);
     if (!list.isArray()) return;

@@ -1,8 +1,9 @@
 #include "operations/SchemaWriter.h"
 
+#include <cctype>
 #include <limits>
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 
 namespace operations {
 namespace {
@@ -34,6 +35,13 @@ Json::Value orNull(const Json::Value& type) {
 
 constexpr const char* kTextReading = "absent or null: \"\"";
 
+// "meaning. Text": the field's meaning, then how it is read or replied.
+std::string withMeaning(const char* meaning, std::string text) {
+  if (meaning == nullptr) return text;
+  text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  return std::string(meaning) + ". " + text;
+}
+
 }  // namespace
 
 SchemaWriter::SchemaWriter(SchemaSide side) : side_(side), schema_(typed("object")) {
@@ -44,12 +52,13 @@ SchemaWriter::SchemaWriter(SchemaSide side) : side_(side), schema_(typed("object
   }
 }
 
-void SchemaWriter::add(const char* key, Json::Value property, const Json::Value& absent,
-                       const char* reading, const char* reply) {
+void SchemaWriter::add(const char* key, const char* meaning, Json::Value property,
+                       const Json::Value& absent, const std::string& reading,
+                       const char* reply) {
   if (side_ == SchemaSide::kRequest) {
     property["type"] = orNull(property["type"]);
     property["default"] = absent;
-    property["description"] = reading;
+    property["description"] = withMeaning(meaning, reading);
   } else {
     if (reply != nullptr) property["description"] = reply;
     schema_["required"].append(key);
@@ -57,15 +66,15 @@ void SchemaWriter::add(const char* key, Json::Value property, const Json::Value&
   schema_["properties"][key] = property;
 }
 
-void SchemaWriter::listOf(const char* key, Json::Value items, const char* reading,
-                          const char* reply) {
+void SchemaWriter::listOf(const char* key, const char* meaning, Json::Value items,
+                          const std::string& reading, const char* reply) {
   Json::Value property = typed("array");
   property["items"] = items;
   if (side_ == SchemaSide::kReply) {
     property["type"] = orNull("array");
     property["minItems"] = 1;
   }
-  add(key, property, Json::Value(Json::arrayValue), reading, reply);
+  add(key, meaning, property, Json::Value(Json::arrayValue), reading, reply);
 }
 
 Json::Value SchemaWriter::checked(Json::Value property, Check check) const {
@@ -109,74 +118,79 @@ std::string SchemaWriter::checkedReading(const char* reading, Check check) const
   return reading;
 }
 
-void SchemaWriter::text(const char* key, const std::string*) {
-  add(key, typed("string"), "", kTextReading);
+void SchemaWriter::text(const char* key, const std::string*, const char* meaning) {
+  add(key, meaning, typed("string"), "", kTextReading);
 }
 
-void SchemaWriter::int64(const char* key, const std::int64_t*, Check check) {
-  add(key, checked(integer(Limits64::min(), Limits64::max()), check), 0,
-      checkedReading("absent or null: 0", check).c_str());
+void SchemaWriter::int64(const char* key, const std::int64_t*, const char* meaning,
+                         Check check) {
+  add(key, meaning, checked(integer(Limits64::min(), Limits64::max()), check), 0,
+      checkedReading("absent or null: 0", check));
 }
 
-void SchemaWriter::int32(const char* key, const int*, Check check) {
-  add(key, checked(int32Range(), check), 0, checkedReading("absent or null: 0", check).c_str());
+void SchemaWriter::int32(const char* key, const int*, const char* meaning, Check check) {
+  add(key, meaning, checked(int32Range(), check), 0, checkedReading("absent or null: 0", check));
 }
 
-void SchemaWriter::real(const char* key, const double*, Check check) {
-  add(key, checked(typed("number"), check), 0,
-      checkedReading("absent or null: 0", check).c_str());
+void SchemaWriter::real(const char* key, const double*, const char* meaning, Check check) {
+  add(key, meaning, checked(typed("number"), check), 0,
+      checkedReading("absent or null: 0", check));
 }
 
-void SchemaWriter::routeType(const std::string*) {
-  add("routeType", typed("string"), "", kTextReading);
+void SchemaWriter::routeType(const std::string*, const char* meaning) {
+  add("routeType", meaning, typed("string"), "", kTextReading);
 }
 
-void SchemaWriter::convertedText(const char* key, const std::string*) {
-  add(key, typed("string"), "",
+void SchemaWriter::convertedText(const char* key, const std::string*, const char* meaning) {
+  add(key, meaning, typed("string"), "",
       "taken in the server's single-byte text (the reply carries that text); "
       "absent or null: \"\"");
 }
 
-void SchemaWriter::truncatedInt32(const char* key, const int*, Check check) {
+void SchemaWriter::truncatedInt32(const char* key, const int*, const char* meaning,
+                                  Check check) {
   Json::Value property = int32Range();
   if (side_ == SchemaSide::kRequest) {
     property = typed("number");
     property["exclusiveMinimum"] = Json::Int64(Limits32::min()) - 1;
     property["exclusiveMaximum"] = Json::Int64(Limits32::max()) + 1;
   }
-  add(key, checked(property, check), 0,
-      checkedReading("a fraction is cut toward zero; absent or null: 0", check).c_str(),
+  add(key, meaning, checked(property, check), 0,
+      checkedReading("a fraction is cut toward zero; absent or null: 0", check),
       "the 32-bit integer read");
 }
 
-void SchemaWriter::millisAsSeconds(const char* key, const int*) {
+void SchemaWriter::millisAsSeconds(const char* key, const int*, const char* meaning) {
   Json::Value property = int32Range();
   if (side_ == SchemaSide::kRequest) {
     property = integer(Json::Int64(Limits32::min()) * 1000 - 999,
                        Json::Int64(Limits32::max()) * 1000 + 999);
   }
-  add(key, property, 0,
+  add(key, meaning, property, 0,
       "milliseconds, taken as whole seconds (cut toward zero); absent or null: 0",
       "whole seconds, as read");
 }
 
-void SchemaWriter::routedReal(const char* key, const double*, Check check) {
-  add(key, checked(typed("number"), check), 0,
+void SchemaWriter::routedReal(const char* key, const double*, const char* meaning,
+                              Check check) {
+  add(key, meaning, checked(typed("number"), check), 0,
       checkedReading("read only when the request's routeType is present and not null; "
                      "absent or null, or without routeType: 0",
-                     check)
-          .c_str());
+                     check));
 }
 
-void SchemaWriter::intList(const char* key, const std::vector<int>*, Check check) {
-  listOf(key, checked(int32Range(), check),
-         checkedReading("in order; absent, null or not an array: none", check).c_str(),
+void SchemaWriter::intList(const char* key, const std::vector<int>*, const char* meaning,
+                           Check check) {
+  listOf(key, meaning, checked(int32Range(), check),
+         checkedReading("in order; absent, null or not an array: none", check),
          "the integers in request order; null when there is none");
 }
 
-void SchemaWriter::replyInt32(const char* key, const int*) {
+void SchemaWriter::replyInt32(const char* key, const int*, const char* meaning) {
   if (side_ == SchemaSide::kReply) {
-    add(key, int32Range(), 0, nullptr, "set by the operation; not read from the request");
+    const std::string reply =
+        withMeaning(meaning, "set by the operation; not read from the request");
+    add(key, nullptr, int32Range(), 0, "", reply.c_str());
   }
 }
 

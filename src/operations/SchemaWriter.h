@@ -11,14 +11,16 @@
 // with their range, reals "number", lists arrays of 32-bit integers,
 // nested objects by their own field lists), narrowed to what its check
 // (FieldCheck.h) admits; its "default" is what an
-// absent key reads as and its "description" says how it is read. null is
+// absent key reads as and its "description" says what it means (the
+// field list's meaning) and how it is read. null is
 // allowed under every key: the reader takes null as absent. No key is
 // required (absent keys read as their default) and other keys are allowed
 // (the reader ignores them). Reply-only fields are not request keys.
 //
 // kReply: the reply's data object as EchoWriter writes it. Every key is
 // required and no other key is allowed; a list or named-object array is
-// null when empty (never an empty array).
+// null when empty (never an empty array). A key's meaning is the request's,
+// except for a reply-only key, whose description gives it.
 //
 // Every key of a reply's data comes from its record's field list (no
 // operation writes one through EchoWriter::set), so these schemas are
@@ -50,26 +52,34 @@ class SchemaWriter {
   SchemaWriter(const SchemaWriter&) = delete;
   SchemaWriter& operator=(const SchemaWriter&) = delete;
 
-  void text(const char* key, const std::string*);
-  void int64(const char* key, const std::int64_t*, Check check = Check::kNone);
-  void int32(const char* key, const int*, Check check = Check::kNone);
-  void real(const char* key, const double*, Check check = Check::kNone);
-  void routeType(const std::string*);
-  void convertedText(const char* key, const std::string*);
-  void truncatedInt32(const char* key, const int*, Check check = Check::kNone);
-  void millisAsSeconds(const char* key, const int*);
-  void routedReal(const char* key, const double*, Check check = Check::kNone);
-  void intList(const char* key, const std::vector<int>*, Check check = Check::kNone);
+  // meaning: what the key means to the back office, in one line.
+  void text(const char* key, const std::string*, const char* meaning = nullptr);
+  void int64(const char* key, const std::int64_t*, const char* meaning = nullptr,
+             Check check = Check::kNone);
+  void int32(const char* key, const int*, const char* meaning = nullptr,
+             Check check = Check::kNone);
+  void real(const char* key, const double*, const char* meaning = nullptr,
+            Check check = Check::kNone);
+  void routeType(const std::string*, const char* meaning = nullptr);
+  void convertedText(const char* key, const std::string*, const char* meaning = nullptr);
+  void truncatedInt32(const char* key, const int*, const char* meaning = nullptr,
+                      Check check = Check::kNone);
+  void millisAsSeconds(const char* key, const int*, const char* meaning = nullptr);
+  void routedReal(const char* key, const double*, const char* meaning = nullptr,
+                  Check check = Check::kNone);
+  void intList(const char* key, const std::vector<int>*, const char* meaning = nullptr,
+               Check check = Check::kNone);
   // In the reply only.
-  void replyInt32(const char* key, const int*);
+  void replyInt32(const char* key, const int*, const char* meaning = nullptr);
   template <typename Record>
-  void object(const char* key, Record*) {
-    add(key, recordSchema<Record>(side_), Json::Value(Json::objectValue),
+  void object(const char* key, Record*, const char* meaning = nullptr) {
+    add(key, meaning, recordSchema<Record>(side_), Json::Value(Json::objectValue),
         "read by its own keys; absent or null reads each of them as absent");
   }
   template <typename Item>
-  void namedObjects(const char* key, std::map<std::string, Item>*) {
-    listOf(key, recordSchema<Item>(side_),
+  void namedObjects(const char* key, std::map<std::string, Item>*,
+                    const char* meaning = nullptr) {
+    listOf(key, meaning, recordSchema<Item>(side_),
            "each kept under its name (a later one of a name "
            "replaces an earlier one); absent, null or not an array: none",
            "in ascending order of name, each name once; null when there is none");
@@ -80,10 +90,12 @@ class SchemaWriter {
 
  private:
   // Adds key with property (its "type" and range) and, on the request
-  // side, the default and the reading, on the reply side reply.
-  void add(const char* key, Json::Value property, const Json::Value& absent,
-           const char* reading, const char* reply = nullptr);
-  void listOf(const char* key, Json::Value items, const char* reading, const char* reply);
+  // side, the default and the meaning with the reading, on the reply side
+  // reply.
+  void add(const char* key, const char* meaning, Json::Value property, const Json::Value& absent,
+           const std::string& reading, const char* reply = nullptr);
+  void listOf(const char* key, const char* meaning, Json::Value items,
+              const std::string& reading, const char* reply);
   // property (an integer or number) narrowed to what check admits, and
   // reading with the refusal appended, on the request side; as they are
   // on the reply side (the reply carries the value as read).

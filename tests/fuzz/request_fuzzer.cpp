@@ -222,15 +222,13 @@ Outcome dispatch(World& world, int route, const std::string& text) {
   Outcome outcome;
   test_util::ReplyRecorder reply;
   const operations::OperationFn fn = operations::routeTable()[static_cast<size_t>(route - 1)].operation;
-  messaging::setRoute(
-      route,
-      [&](const Json::Value& request, messaging::ReplySender& sender) {
-        outcome.code = fn(world.ctx, request, sender);
-        outcome.finished = true;
-      },
-      &reply);
-  messaging::dispatchRequest(config::current().*config::queueInfo(route).requestName, text);
-  messaging::clearRoutes();
+  const messaging::Operation operation = [&](const Json::Value& request,
+                                             messaging::ReplySender& sender) {
+    outcome.code = fn(world.ctx, request, sender);
+    outcome.finished = true;
+  };
+  messaging::dispatchRequest(config::current().*config::queueInfo(route).requestName, operation,
+                             reply, text);
 
   if (!outcome.finished) {
     if (!reply.sent.empty()) fuzz::fail("a request that was not read got a reply", reply.sent[0]);

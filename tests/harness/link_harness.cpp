@@ -1,5 +1,6 @@
 // Runs the trading-server link on its own, for the end-to-end tests: the
-// two manager links (plugin ../libs/mtmanapi.so), the two stores (files in
+// two manager links (plugin ../libs/mtmanapi.so), the two stores the
+// pumping handler keeps (balance history and account identities, files in
 // the working directory), the pumping handler and the reconnection thread
 // with real pauses, until SIGTERM or SIGINT. Reads config.ini from the
 // working directory (server, login, password, pumpUpdateBidAsk); the log

@@ -6,8 +6,8 @@
 //                                 util::pauseMs, then echoes
 //   userRecordPasswordUpdate (3)  reads request.login with asInt() (a text
 //                                 login raises a conversion error), then echoes;
-//                                 with "failReply": true sends nothing and
-//                                 records its echo as an undelivered reply
+//                                 with "failReply": true its echo counts as
+//                                 undelivered, without being sent
 //   symboQuoteDateUpdate (15)     the route table's operation, on a context
 //                                 without manager interfaces
 //   every other route             echoes
@@ -17,16 +17,13 @@
 // consumers (requests in progress finish), closes the producers, exits 0.
 #include <signal.h>
 
-#include <array>
 #include <cstdio>
 
 #include "config/Config.h"
 #include "config/QueueTable.h"
-#include "messaging/AsyncConsumer.h"
-#include "messaging/AsyncProducer.h"
 #include "messaging/Dispatch.h"
+#include "messaging/QueueSet.h"
 #include "messaging/ReplyWriter.h"
-#include "messaging/SendOutcome.h"
 #include "operations/Routes.h"
 #include "server/ManagerLink.h"
 #include "store/FinanceBalanceStore.h"
@@ -35,8 +32,6 @@
 #include "util/Pause.h"
 
 namespace {
-
-std::array<messaging::AsyncProducer, config::kQueueCount> producers;
 
 // The context of the real route: no manager, stores never saved.
 struct NoManagerContext {
@@ -71,7 +66,7 @@ messaging::Operation operationFor(int queue) {
     case config::kUserRecordPasswordUpdate:
       return [queue](const Json::Value& request, messaging::ReplySender& reply) {
         if (request["failReply"].asBool()) {
-          messaging::noteReplyUndelivered(echoText(queue, request));
+          echo(queue, request, reply);  // refused below
           return;
         }
         Json::Value copy = request;
@@ -90,10 +85,6 @@ messaging::Operation operationFor(int queue) {
   }
 }
 
-void closeProducers() {
-  for (auto& p : producers) p.close();
-}
-
 }  // namespace
 
 int main() {
@@ -108,29 +99,25 @@ int main() {
     util::consolePrint("harness: config.ini missing or incomplete\n");
     return 2;
   }
-  const config::ConfigRecord& cfg = config::current();
+  messaging::QueueSet::Operations operations;
   for (const config::QueueInfo& q : config::queueTable()) {
-    if (messaging::createProducer(cfg.brokerURI, cfg.*q.replyName, q.producerLabel,
-                                  &producers[static_cast<size_t>(q.number - 1)]) <= 0) {
-      util::consolePrint("harness start failed\n");
-      closeProducers();
-      return 255;
-    }
+    operations[static_cast<size_t>(q.number - 1)] = operationFor(q.number);
   }
-  for (const config::QueueInfo& q : config::queueTable()) {
-    messaging::setRoute(q.number, operationFor(q.number),
-                        &producers[static_cast<size_t>(q.number - 1)]);
+  messaging::QueueSet queues(std::move(operations));
+  queues.refuseReplies(config::kUserRecordPasswordUpdate, [](const std::string& text) {
+    return text.find("\"failReply\":true") != std::string::npos;
+  });
+  if (queues.openReplies() <= 0) {
+    util::consolePrint("harness start failed\n");
+    return 255;
   }
-  for (const config::QueueInfo& q : config::queueTable()) {
-    messaging::createConsumer(cfg.brokerURI, cfg.*q.requestName, q.consumerLabel);
-  }
+  queues.startRequests();
   util::consolePrint("harness ready\n");
 
   int signal = 0;
   sigwait(&stopSignals, &signal);
   util::consolePrint("harness stopping\n");
-  messaging::stopConsumers();
-  closeProducers();
+  queues.stop();
   util::consolePrint("harness stopped\n");
   return 0;
 }

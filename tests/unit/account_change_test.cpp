@@ -3,6 +3,7 @@
 // and requests run twice.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
 #include "operations/accounts/EmailSend.h"
@@ -11,6 +12,7 @@
 #include "server/FieldText.h"
 #include "test_util/OperationTest.h"
 #include "test_util/Records.h"
+#include "util/Platform.h"
 
 namespace {
 
@@ -122,6 +124,19 @@ TEST_F(AccountChange, MailIsSentOnceFromTheFixedSenderAndAFailedSendIsAFailure) 
   normalFake.script("ManagerRights", {6});
   EXPECT_EQ(-1, run(&operations::emailSend, R"("serial":"s2","logins":[42])"));
   EXPECT_EQ(2, normalFake.count("MailSend"));
+}
+
+TEST_F(AccountChange, AMailIsSentOnlyOnceRememberedAndItsMarkHoldsWhereTheDiskFails) {
+  int appends = 0;  // the first remembering fails, then the mark of the send
+  const platform::AppendFaultHook previous = platform::setAppendFaultHook(
+      [&](const std::string&) { return ++appends % 2 == 1 ? ENOSPC : 0; });
+  const std::string mail = R"("serial":"m1","logins":[42],"content":"x")";
+  EXPECT_EQ(-1013, run(&operations::emailSend, mail));
+  EXPECT_EQ(0, normalFake.count("MailSend"));
+  EXPECT_EQ(200, run(&operations::emailSend, mail));
+  EXPECT_EQ(200, run(&operations::emailSend, mail));
+  platform::setAppendFaultHook(previous);
+  EXPECT_EQ(1, normalFake.count("MailSend"));
 }
 
 }  // namespace

@@ -62,13 +62,13 @@ class BalanceHistoryCheckTest : public ::testing::Test {
 
   int check(FinanceBalance* record, server::ManagerLink* link = nullptr) {
     testing::internal::CaptureStdout();
-    int result = operations::checkFinanceBalanceHistory(
-        link ? *link : link_, balances_, kLogin, store::keyOf(*record), record,
-        [this] {
-          ++reconnects_;
-          events_.push_back("reconnect");
-          return 1;
-        });
+    operations::RememberedAction movement(balances_, *record);
+    int result = operations::checkFinanceBalanceHistory(link ? *link : link_, movement, [this] {
+      ++reconnects_;
+      events_.push_back("reconnect");
+      return 1;
+    });
+    *record = movement.record();
     console_ = testing::internal::GetCapturedStdout();
     return result;
   }
@@ -333,9 +333,8 @@ TEST_F(BalanceHistoryCheckTest, CommentsThatRunTogetherAlikeAreDifferentMovement
   FinanceBalance second = request("S2", "ABC4", 1);
   second.login = 2;
   testing::internal::CaptureStdout();
-  int result = operations::checkFinanceBalanceHistory(link_, balances_, 2,
-                                                 store::keyOf(second), &second,
-                                                 [] { return 1; });
+  operations::RememberedAction movement(balances_, second);
+  int result = operations::checkFinanceBalanceHistory(link_, movement, [] { return 1; });
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(0, result);  // not answered with the ticket of ("ABC", 42)
   EXPECT_EQ(2u, balances_.size());

@@ -16,118 +16,82 @@ namespace {
 
 using messaging::dispatchRequest;
 using messaging::ReplySender;
-using messaging::setRoute;
 using messaging::writeReply;
 
 using Recorder = test_util::ReplyRecorder;
 
-// Every route installed with a recording operation; each call records the
-// route number that served it.
+// A request queue's operation that records each request it is given.
 class DispatchTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    util::setLogDirectory(dir_.file("log"));
-    config::ConfigRecord cfg;
-    for (const config::QueueInfo& q : config::queueTable()) {
-      cfg.*q.requestName = std::string("req.") + q.requestKey;
-      cfg.*q.replyName = std::string("rep.") + q.replyKey;
-    }
-    config_ = cfg;
-    config::setCurrent(cfg);
-    for (int n = 1; n <= config::kQueueCount; ++n) {
-      setRoute(n, [this, n](const Json::Value& request, ReplySender& reply) {
-        served.push_back(n);
-        reply.send(writeReply(request, 200));
-      }, &replies_[n - 1]);
-    }
-  }
-  void TearDown() override {
-    messaging::clearRoutes();
-    config::setCurrent(config::ConfigRecord());
-    util::setLogDirectory("../log/mt4");
-  }
+  void SetUp() override { util::setLogDirectory(dir_.file("log")); }
+  void TearDown() override { util::setLogDirectory("../log/mt4"); }
 
-  void rename(int number, const std::string& name) {
-    config_.*config::queueInfo(number).requestName = name;
-    config::setCurrent(config_);
-  }
-  Recorder& replies(int number) { return replies_[number - 1]; }
+  void dispatch(const std::string& text) { dispatchRequest("req", operation, replies, text); }
 
-  std::vector<int> served;
-  config::ConfigRecord config_;
+  std::vector<std::string> served;
+  messaging::Operation operation = [this](const Json::Value& request, ReplySender& reply) {
+    served.push_back(request["serial"].asString());
+    reply.send(writeReply(request, 200));
+  };
+  Recorder replies;
 
  private:
   test_util::TempDir dir_;
-  Recorder replies_[config::kQueueCount];
 };
 
-TEST_F(DispatchTest, QueueNameSelectsTheRouteAndItsReplyProducer) {
+TEST(RouteFor, FirstRouteInRoutingOrderWithTheQueueName) {
+  config::ConfigRecord cfg;
   for (const config::QueueInfo& q : config::queueTable()) {
-    served.clear();
-    dispatchRequest(std::string("req.") + q.requestKey, R"({"serial":"s1"})");
-    ASSERT_EQ(served, std::vector<int>{q.number}) << q.requestKey;
-    ASSERT_EQ(replies(q.number).sent.size(), 1u) << q.requestKey;
+    cfg.*q.requestName = std::string("req.") + q.requestKey;
   }
-}
-
-TEST_F(DispatchTest, SharedQueueNameIsServedByTheEarlierRouteOnly) {
-  rename(13, config_.symbolTradeUpdate);  // symboGtcPendingUpdate = symbolTradeUpdate
-  for (int i = 0; i < 3; ++i) dispatchRequest("req.symbolTradeUpdate", "{}");
-  EXPECT_EQ(served, (std::vector<int>{12, 12, 12}));
-  EXPECT_TRUE(replies(13).sent.empty());
-
+  for (const config::QueueInfo& q : config::queueTable()) {
+    EXPECT_EQ(config::routeFor(cfg, std::string("req.") + q.requestKey), q.number);
+  }
+  cfg.symboGtcPendingUpdate = cfg.symbolTradeUpdate;
+  EXPECT_EQ(config::routeFor(cfg, cfg.symbolTradeUpdate), 12);
   // Routing order, not queue order: groupLeverage (7) comes before emailSend (6).
-  served.clear();
-  rename(6, "shared");
-  rename(7, "shared");
-  dispatchRequest("shared", "{}");
-  EXPECT_EQ(served, std::vector<int>{7});
+  cfg.emailSend = cfg.groupLeverage = "shared";
+  EXPECT_EQ(config::routeFor(cfg, "shared"), 7);
+  EXPECT_EQ(config::routeFor(cfg, "no.such.queue"), 0);
+  cfg.userRecordCreate = "";
+  EXPECT_EQ(config::routeFor(cfg, ""), 0);  // an unset name matches nothing
 }
 
-TEST_F(DispatchTest, UnparsableUnroutableAndNonObjectRequestsAreDropped) {
+TEST_F(DispatchTest, UnparsableAndNonObjectRequestsAreDropped) {
   for (const char* text : {"[1,2]", "not json", "17", "\"text\"", "", "{\"a\":", "NOT A TEXTMESSAGE!",
                            "null"}) {
-    dispatchRequest("req.userRecordCreate", text);
+    dispatch(text);
   }
-  dispatchRequest("no.such.queue", R"({"serial":"1"})");
-  dispatchRequest("", R"({"serial":"1"})");
-  rename(1, "");
-  dispatchRequest("", R"({"serial":"1"})");  // an unset name matches nothing
   EXPECT_TRUE(served.empty());
-  for (int n = 1; n <= config::kQueueCount; ++n) EXPECT_TRUE(replies(n).sent.empty());
+  EXPECT_TRUE(replies.sent.empty());
+  dispatch(R"({"serial":"s1"})");
+  EXPECT_EQ(served, std::vector<std::string>{"s1"});
+  EXPECT_EQ(replies.sent.size(), 1u);
 }
 
 TEST_F(DispatchTest, ConversionErrorSendsNoReplyAndNextRequestIsServed) {
-  setRoute(4, [this](const Json::Value& request, ReplySender& reply) {
-    served.push_back(4);
+  operation = [this](const Json::Value& request, ReplySender& reply) {
+    served.push_back("4");
     int login = request["login"].asInt();  // throws for text that is no number
     reply.send(writeReply(Json::Value(login), 200));
-  }, &replies(4));
-  dispatchRequest("req.tradeTransInfo", R"({"login":"abc"})");
-  dispatchRequest("req.tradeTransInfo", R"({"login":{"x":1}})");
-  EXPECT_TRUE(replies(4).sent.empty());
-  dispatchRequest("req.tradeTransInfo", R"({"login":5})");
-  EXPECT_EQ(served, (std::vector<int>{4, 4, 4}));
-  ASSERT_EQ(replies(4).sent.size(), 1u);
+  };
+  dispatch(R"({"login":"abc"})");
+  dispatch(R"({"login":{"x":1}})");
+  EXPECT_TRUE(replies.sent.empty());
+  dispatch(R"({"login":5})");
+  EXPECT_EQ(served.size(), 3u);
+  ASSERT_EQ(replies.sent.size(), 1u);
 
   // Any standard exception is contained the same way.
-  setRoute(5, [](const Json::Value&, ReplySender&) { throw std::runtime_error("boom"); },
-           &replies(5));
-  dispatchRequest("req.userLeverageUpdate", "{}");
-  EXPECT_TRUE(replies(5).sent.empty());
+  operation = [](const Json::Value&, ReplySender&) { throw std::runtime_error("boom"); };
+  dispatch("{}");
+  EXPECT_EQ(replies.sent.size(), 1u);
 }
 
 TEST_F(DispatchTest, RouteWithoutOperationIsDroppedWithoutReply) {
-  setRoute(9, nullptr, &replies(9));
-  dispatchRequest("req.closeUserTrades", R"({"serial":17})");
-  EXPECT_TRUE(replies(9).sent.empty());
-}
-
-TEST_F(DispatchTest, RouteWithoutReplyProducerDoesNotStopTheConsumer) {
-  setRoute(2, nullptr, nullptr);
-  dispatchRequest("req.userRecordUpdate", "{}");
-  dispatchRequest("req.userRecordCreate", "{}");
-  EXPECT_EQ(served, std::vector<int>{1});
+  operation = nullptr;
+  dispatch(R"({"serial":17})");
+  EXPECT_TRUE(replies.sent.empty());
 }
 
 TEST(ReplyWriter, CompactSortedAtEveryLevelWithFinalLineFeed) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,11 @@ TEST_F(Runner, EveryRouteHasItsOperation) {
   EXPECT_EQ(routes[6].operation, &operations::groupLeverage);  // queue 7
   EXPECT_EQ(routes[13].operation, &operations::symboTraderDateUpdate);
   EXPECT_EQ(routes[14].operation, &operations::symboQuoteDateUpdate);
+  // A failed MailSend is answered -r (account_change_test): the reference says so.
+  const auto& mail = routes[config::kEmailSend - 1].codes;
+  EXPECT_TRUE(std::any_of(mail.begin(), mail.end(), [](const operations::CodeRow& row) {
+    return row.code == operations::kFailedCallCode;
+  }));
 }
 
 TEST_F(Runner, WithoutAnInterfaceEveryRouteAnswersMinusOneAndCallsNothing) {

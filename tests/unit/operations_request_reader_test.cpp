@@ -11,6 +11,7 @@
 #include "messaging/ReplyWriter.h"
 #include "operations/EchoWriter.h"
 #include "operations/Reply.h"
+#include "operations/ReplyCodes.h"
 #include "operations/RequestReader.h"
 #include "util/Json.h"
 

@@ -33,7 +33,7 @@ void testHandler(int, int, void*, void*) {}
 
 // Log directory, clock, settings and pause hook for one test; all restored
 // afterwards.
-class ServerLinkTest : public ::testing::Test {
+class ConnectionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     util::setLogDirectory(dir_.file("log"));
@@ -97,7 +97,7 @@ class ServerLinkTest : public ::testing::Test {
 
 // ---- Connection routines -----------------------------------------------
 
-TEST_F(ServerLinkTest, NormalManagerConnectsAndLogsInAgainEveryTime) {
+TEST_F(ConnectionsTest, NormalManagerConnectsAndLogsInAgainEveryTime) {
   FakeManager fake;
   server::ManagerLink link(&fake);
   EXPECT_EQ(1, server::connectNormalManager(link));
@@ -114,7 +114,7 @@ TEST_F(ServerLinkTest, NormalManagerConnectsAndLogsInAgainEveryTime) {
   EXPECT_EQ(0, fake.count("PumpingSwitchEx"));
 }
 
-TEST_F(ServerLinkTest, RefusedConnectIsLoggedAndSkipsLogin) {
+TEST_F(ConnectionsTest, RefusedConnectIsLoggedAndSkipsLogin) {
   FakeManager fake;
   fake.setDefault("Connect", mt::RET_NO_CONNECT);
   server::ManagerLink link(&fake);
@@ -127,7 +127,7 @@ TEST_F(ServerLinkTest, RefusedConnectIsLoggedAndSkipsLogin) {
             logLines());
 }
 
-TEST_F(ServerLinkTest, RefusedLoginLogsTheMaskedPasswordAndServerText) {
+TEST_F(ConnectionsTest, RefusedLoginLogsTheMaskedPasswordAndServerText) {
   FakeManager fake;
   fake.setDefault("Login", mt::RET_INVALID_LOGIN);
   fake.setErrorText(mt::RET_INVALID_LOGIN, "Invalid account");
@@ -146,7 +146,7 @@ TEST_F(ServerLinkTest, RefusedLoginLogsTheMaskedPasswordAndServerText) {
   EXPECT_EQ(std::string::npos, logText().find(kPassword));
 }
 
-TEST_F(ServerLinkTest, StopFlagEndsRoutinesWithoutServerCalls) {
+TEST_F(ConnectionsTest, StopFlagEndsRoutinesWithoutServerCalls) {
   FakeManager fake;
   server::ManagerLink link(&fake);
   server::requestStop();
@@ -156,7 +156,7 @@ TEST_F(ServerLinkTest, StopFlagEndsRoutinesWithoutServerCalls) {
   EXPECT_TRUE(logLines().empty());
 }
 
-TEST_F(ServerLinkTest, StopDuringAnAttemptLogsThreadEnded) {
+TEST_F(ConnectionsTest, StopDuringAnAttemptLogsThreadEnded) {
   // Stop set while Connect runs: Connect succeeds, Login is never asked.
   FakeManager a;
   a.setHook("Connect", [] { server::requestStop(); });
@@ -188,14 +188,14 @@ TEST_F(ServerLinkTest, StopDuringAnAttemptLogsThreadEnded) {
             logLines());
 }
 
-TEST_F(ServerLinkTest, LinkWithoutInterfaceFailsQuietly) {
+TEST_F(ConnectionsTest, LinkWithoutInterfaceFailsQuietly) {
   server::ManagerLink link(static_cast<mt::CManagerInterface*>(nullptr));
   EXPECT_EQ(-1, server::connectNormalManager(link));
   EXPECT_EQ(-1, server::connectPumpingManager(link, &testHandler));
   EXPECT_TRUE(logLines().empty());
 }
 
-TEST_F(ServerLinkTest, ConnectedPumpingManagerIsKeptAsItIs) {
+TEST_F(ConnectionsTest, ConnectedPumpingManagerIsKeptAsItIs) {
   FakeManager fake;
   fake.setConnected(true);
   server::ManagerLink link(&fake);
@@ -204,7 +204,7 @@ TEST_F(ServerLinkTest, ConnectedPumpingManagerIsKeptAsItIs) {
   EXPECT_TRUE(logLines().empty());
 }
 
-TEST_F(ServerLinkTest, PumpingModeFlagsFollowTheQuoteSetting) {
+TEST_F(ConnectionsTest, PumpingModeFlagsFollowTheQuoteSetting) {
   struct Case {
     int bidAsk;
     int flags;
@@ -225,7 +225,7 @@ TEST_F(ServerLinkTest, PumpingModeFlagsFollowTheQuoteSetting) {
   EXPECT_TRUE(logLines().empty());
 }
 
-TEST_F(ServerLinkTest, PumpingSwitchResultIsIgnored) {
+TEST_F(ConnectionsTest, PumpingSwitchResultIsIgnored) {
   FakeManager fake;
   fake.setDefault("PumpingSwitchEx", mt::RET_ERROR);
   server::ManagerLink link(&fake);
@@ -250,7 +250,7 @@ struct CallOrder {
   }
 };
 
-TEST_F(ServerLinkTest, FirstCycleConnectsPumpingThenNormal) {
+TEST_F(ConnectionsTest, FirstCycleConnectsPumpingThenNormal) {
   FakeManager normalFake, pumpingFake;
   CallOrder order;
   order.watch(normalFake, "normal");
@@ -282,7 +282,7 @@ TEST_F(ServerLinkTest, FirstCycleConnectsPumpingThenNormal) {
             logLines());
 }
 
-TEST_F(ServerLinkTest, HealthyLinksAreOnlyCheckedAndCycleWaitsTenSeconds) {
+TEST_F(ConnectionsTest, HealthyLinksAreOnlyCheckedAndCycleWaitsTenSeconds) {
   FakeManager normalFake, pumpingFake;
   normalFake.setConnected(true);
   pumpingFake.setConnected(true);
@@ -302,7 +302,7 @@ TEST_F(ServerLinkTest, HealthyLinksAreOnlyCheckedAndCycleWaitsTenSeconds) {
   EXPECT_EQ(std::vector<int>(20, 1000), pauses());
 }
 
-TEST_F(ServerLinkTest, NormalManagerFailingPingIsReconnected) {
+TEST_F(ConnectionsTest, NormalManagerFailingPingIsReconnected) {
   FakeManager normalFake, pumpingFake;
   normalFake.setConnected(true);
   pumpingFake.setConnected(true);
@@ -322,7 +322,7 @@ TEST_F(ServerLinkTest, NormalManagerFailingPingIsReconnected) {
             normalFake.names());
 }
 
-TEST_F(ServerLinkTest, RefusedLoginIsRetriedEvery100Ms) {
+TEST_F(ConnectionsTest, RefusedLoginIsRetriedEvery100Ms) {
   FakeManager normalFake, pumpingFake;
   normalFake.setConnected(true);
   pumpingFake.script("Login", {mt::RET_INVALID_LOGIN, mt::RET_INVALID_LOGIN,
@@ -353,7 +353,7 @@ TEST_F(ServerLinkTest, RefusedLoginIsRetriedEvery100Ms) {
   EXPECT_EQ(1, pumpingFake.count("PumpingSwitchEx"));
 }
 
-TEST_F(ServerLinkTest, StopDuringRetriesSkipsTheRestOfTheCycle) {
+TEST_F(ConnectionsTest, StopDuringRetriesSkipsTheRestOfTheCycle) {
   FakeManager normalFake, pumpingFake;
   pumpingFake.setDefault("Connect", mt::RET_NO_CONNECT);
   server::ManagerLink normal(&normalFake), pumping(&pumpingFake);
@@ -368,7 +368,7 @@ TEST_F(ServerLinkTest, StopDuringRetriesSkipsTheRestOfTheCycle) {
   EXPECT_EQ((std::vector<int>{100, 100, 100}), pauses());
 }
 
-TEST_F(ServerLinkTest, ThreadRunsCyclesUntilStopped) {
+TEST_F(ConnectionsTest, ThreadRunsCyclesUntilStopped) {
   FakeManager normalFake, pumpingFake;
   normalFake.setConnected(true);
   pumpingFake.setConnected(true);
@@ -396,7 +396,7 @@ TEST_F(ServerLinkTest, ThreadRunsCyclesUntilStopped) {
   EXPECT_EQ(0, normalFake.count("Connect"));
 }
 
-TEST_F(ServerLinkTest, StopRequestedBeforeStartEndsTheThreadAtOnce) {
+TEST_F(ConnectionsTest, StopRequestedBeforeStartEndsTheThreadAtOnce) {
   FakeManager normalFake, pumpingFake;
   server::ManagerLink normal(&normalFake), pumping(&pumpingFake);
   server::requestStop();

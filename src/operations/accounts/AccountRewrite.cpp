@@ -1,6 +1,6 @@
 #include "operations/accounts/AccountRewrite.h"
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "server/ManagerResults.h"
 
 namespace operations {

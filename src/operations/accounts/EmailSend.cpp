@@ -3,9 +3,10 @@
 #include <cstring>
 #include <vector>
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "operations/OperationRunner.h"
 #include "operations/Refusal.h"
+#include "operations/RememberedAction.h"
 #include "operations/accounts/EmailSendEntity.h"
 #include "server/FieldText.h"
 #include "server/ManagerResults.h"
@@ -44,20 +45,18 @@ int sendOnce(OperationContext& ctx, const EmailSendEntity& request) {
 // A mail that cannot be remembered is not sent.
 int sendMail(OperationContext& ctx, EmailSendEntity& request) {
   if (request.serial.empty()) return sendOnce(ctx, request);
-  store::FinanceBalance mark{request.serial, request.serial, 0, 0, 0, 0};
-  const store::HistoryKey key = store::keyOf(mark);
-  store::FinanceBalance earlier;
-  switch (ctx.mails.insertIfAbsentAndSave(key, mark, &earlier)) {
-    case store::FinanceBalanceStore::Insert::kNotDurable:
+  RememberedAction mail(ctx.mails, {request.serial, request.serial, 0, 0, 0, 0});
+  switch (mail.remember()) {
+    case RememberedAction::Start::kNotDurable:
       return refuse(codes::kNotDurable, "emailSend: the mail could not be remembered; not sent");
-    case store::FinanceBalanceStore::Insert::kPresent:
-      if (earlier.isHandle == 1) return codes::kSuccess;
-      break;
-    case store::FinanceBalanceStore::Insert::kInserted:
+    case RememberedAction::Start::kDone:
+      return codes::kSuccess;
+    case RememberedAction::Start::kUnfinished:
+    case RememberedAction::Start::kNew:
       break;
   }
   const int code = sendOnce(ctx, request);
-  if (code == codes::kSuccess) ctx.mails.markHandled(key, 0);
+  if (code == codes::kSuccess) mail.markHandled(0);
   return code;
 }
 

@@ -10,12 +10,14 @@
 
 namespace operations {
 
-// Waits 2000 ms and reads an EmailSendEntity. ManagerRights on the normal
-// manager must answer 0 (else -1); then MailSend with the subject cut to
-// 127 bytes and the body in a buffer of its own. 200 when MailSend answers
-// 0 or 1, else -r. A mail whose serial was sent before (ctx.mails) is
-// answered 200 without sending it again; a serial is remembered before the
-// send and marked sent after it. Replies once; returns the reply's code.
+// Sends the subject (cut to its field) and the content to the listed
+// accounts. Replies 200 when the server takes the mail, -1 when the
+// manager's rights cannot be read, else -r. A mail with a serial is sent
+// once: remembered in ctx.mails before the send and marked after
+// (RememberedAction.h). A repeat of a sent mail is answered 200 without a
+// send; one whose send was not marked is sent again; one that cannot be
+// remembered is refused (kNotDurable) and not sent. A mail without a
+// serial is sent every time.
 int emailSend(OperationContext& ctx, const Json::Value& request,
               messaging::ReplySender& reply);
 

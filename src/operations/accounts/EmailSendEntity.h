@@ -21,11 +21,12 @@ struct EmailSendEntity {
   // The request keys, read by RequestReader and echoed by EchoWriter.
   template <typename Fields>
   void fields(Fields& f) {
-    f.text("serial", &serial);
-    f.intList("logins", &logins, Check::kLogin);
-    f.convertedText("content", &content);
-    f.convertedText("subject", &subject);
-    f.routeType(&routeType);
+    f.text("serial", &serial,
+           "the mail's key: a serial already sent is not sent again; empty: always sent");
+    f.intList("logins", &logins, "the recipients' accounts", Check::kLogin);
+    f.convertedText("content", &content, "the mail's body");
+    f.convertedText("subject", &subject, "the mail's subject, cut to 127 bytes");
+    f.routeType(&routeType, "echoed only");
   }
 };
 

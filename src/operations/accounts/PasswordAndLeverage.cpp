@@ -1,6 +1,6 @@
 #include "operations/accounts/PasswordAndLeverage.h"
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "operations/AccountNumber.h"
 #include "operations/OperationRunner.h"
 #include "operations/accounts/AccountRewrite.h"

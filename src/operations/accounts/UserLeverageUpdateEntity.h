@@ -18,10 +18,10 @@ struct UserLeverageUpdateEntity {
   // The request keys, read by RequestReader and echoed by EchoWriter.
   template <typename Fields>
   void fields(Fields& f) {
-    f.int64("login", &login, Check::kLogin);
-    f.int32("leverage", &leverage);
-    f.text("serial", &serial);
-    f.routeType(&routeType);
+    f.int64("login", &login, "the account", Check::kLogin);
+    f.int32("leverage", &leverage, "the account's new leverage (already so: nothing written)");
+    f.text("serial", &serial, "echoed only");
+    f.routeType(&routeType, "echoed only");
   }
 };
 

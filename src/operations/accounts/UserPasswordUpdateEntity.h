@@ -21,12 +21,14 @@ struct UserPasswordUpdateEntity {
   // The request keys, read by RequestReader and echoed by EchoWriter.
   template <typename Fields>
   void fields(Fields& f) {
-    f.text("serial", &serial);
-    f.int64("login", &login, Check::kLogin);
-    f.text("masterPass", &masterPass);
-    f.text("newPass", &newPass);
-    f.int32("type", &type);
-    f.routeType(&routeType);
+    f.text("serial", &serial, "echoed only");
+    f.int64("login", &login, "the account", Check::kLogin);
+    f.text("masterPass", &masterPass, "the current master password, checked for types 1 and 3");
+    f.text("newPass", &newPass,
+           "the new password: the master one for types 1 and 2, the investor one for 3");
+    f.int32("type", &type,
+            "1 master (masterPass checked), 2 master, 3 investor (masterPass checked); else -1");
+    f.routeType(&routeType, "echoed only");
   }
 };
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "operations/AccountNumber.h"
 #include "operations/OperationRunner.h"
 #include "operations/accounts/UserRecordCreateEntity.h"

@@ -1,7 +1,6 @@
 // Account creation: opens a trading account unless its login is already
 // known (account identity store first, then the pumping manager's account
-// cache). A known login with the same identity is answered as a success
-// without a write; with another identity it is refused with code -2.
+// cache).
 #ifndef MT4BRIDGE_OPERATIONS_ACCOUNTS_USER_RECORD_CREATE_H_
 #define MT4BRIDGE_OPERATIONS_ACCOUNTS_USER_RECORD_CREATE_H_
 
@@ -12,12 +11,10 @@
 
 namespace operations {
 
-// Waits 1000 ms, reads a UserRecordCreateEntity from request and sends one
-// reply through reply echoing it: 200 (known with the same identity, or
-// created), -2 (known with another identity), -1 (a manager link has no
-// interface; nothing is called), or -r when UserRecordNew answers r != 0.
-// Returns the code sent. A request value JsonCpp cannot convert throws
-// Json::LogicError before any manager call, and no reply is sent.
+// Replies 200 when the login is known with the same identity (nothing is
+// written) or the account is created, -2 when the login is known with
+// another identity, -r when UserRecordNew answers r != 0. A second run
+// finds the account it created and answers 200.
 int userRecordCreate(OperationContext& ctx, const Json::Value& request,
                      messaging::ReplySender& reply);
 

@@ -35,26 +35,27 @@ struct UserRecordCreateEntity {
   // The request keys, read by RequestReader and echoed by EchoWriter.
   template <typename Fields>
   void fields(Fields& f) {
-    f.text("serial", &serial);
-    f.text("name", &name);
-    f.int64("login", &login, Check::kLogin);
-    f.int64("agent", &agent, Check::kAgent);
-    f.text("email", &email);
-    f.text("phone", &phone);
-    f.text("country", &country);
-    f.text("id", &id);
-    f.int32("leverage", &leverage);
-    f.text("group", &group);
-    f.text("masterPass", &masterPass);
-    f.text("investorPass", &investorPass);
-    f.text("comment", &comment);
-    f.text("leadSource", &leadSource);
-    f.text("city", &city);
-    f.text("town", &town);
-    f.text("postalCode", &postalCode);
-    f.text("addressLine", &addressLine);
-    f.int32("valid", &valid);
-    f.routeType(&routeType);
+    f.text("serial", &serial, "echoed only");
+    f.text("name", &name, "the holder's name (identity, with email, group and comment)");
+    f.int64("login", &login, "the new account's number", Check::kLogin);
+    f.int64("agent", &agent, "the agent account; 0: none", Check::kAgent);
+    f.text("email", &email, "the account's e-mail (identity)");
+    f.text("phone", &phone, "the account's phone");
+    f.text("country", &country, "the account's country");
+    f.text("id", &id, "the account's ID field");
+    f.int32("leverage", &leverage, "the account's leverage");
+    f.text("group", &group, "the account's trading group (identity)");
+    f.text("masterPass", &masterPass, "the master password");
+    f.text("investorPass", &investorPass, "the investor password");
+    f.text("comment", &comment, "the account's comment (identity)");
+    f.text("leadSource", &leadSource,
+           "the lead source; one equal to the known account's identifies it alone");
+    f.text("city", &city, "the account's city");
+    f.text("town", &town, "the account's state");
+    f.text("postalCode", &postalCode, "the account's postal code");
+    f.text("addressLine", &addressLine, "the account's address");
+    f.int32("valid", &valid, "1: the account trades; anything else: it is read-only");
+    f.routeType(&routeType, "echoed only");
   }
 };
 

@@ -10,13 +10,12 @@
 
 namespace operations {
 
-// Waits 1000 ms and reads a UserRecordUpdateEntity. routeType
-// "USER_ENABLE_READ_ONLY_UPDATE" sets only the read-only and
+// routeType "USER_ENABLE_READ_ONLY_UPDATE" sets only the read-only and
 // password-change flags; groupType 2 or 9 sets the address, the leverage
 // and the flags; any other request sets the personal data too (a comment
 // "-1" keeps the stored one). Every text is cut to its field. 200 when
 // UserRecordUpdate answers 0, else -r (rewriteAccount). A second run sets
-// the same values again. Replies once; returns the reply's code.
+// the same values again.
 int userRecordUpdate(OperationContext& ctx, const Json::Value& request,
                      messaging::ReplySender& reply);
 

@@ -34,25 +34,27 @@ struct UserRecordUpdateEntity {
   // The request keys, read by RequestReader and echoed by EchoWriter.
   template <typename Fields>
   void fields(Fields& f) {
-    f.text("name", &name);
-    f.int64("login", &login, Check::kLogin);
-    f.int64("agent", &agent, Check::kAgent);
-    f.text("email", &email);
-    f.text("phone", &phone);
-    f.text("country", &country);
-    f.text("id", &id);
-    f.int32("leverage", &leverage);
-    f.int32("groupType", &groupType);
-    f.text("group", &group);
-    f.text("comment", &comment);
-    f.text("city", &city);
-    f.text("town", &town);
-    f.text("postalCode", &postalCode);
-    f.text("addressLine", &addressLine);
-    f.text("serial", &serial);
-    f.routeType(&routeType);
-    f.int32("valid", &valid);
-    f.int32("updatePassword", &updatePassword);
+    f.text("name", &name, "the holder's name (personal data)");
+    f.int64("login", &login, "the account", Check::kLogin);
+    f.int64("agent", &agent, "the agent account, 0: none (personal data)", Check::kAgent);
+    f.text("email", &email, "the account's e-mail (personal data)");
+    f.text("phone", &phone, "the account's phone (personal data)");
+    f.text("country", &country, "the account's country (personal data)");
+    f.text("id", &id, "the account's ID field (personal data)");
+    f.int32("leverage", &leverage, "the account's leverage");
+    f.int32("groupType", &groupType, "2 or 9: the personal data is left as it is");
+    f.text("group", &group, "the account's trading group (personal data)");
+    f.text("comment", &comment,
+           "the account's comment; \"-1\" keeps the stored one (personal data)");
+    f.text("city", &city, "the account's city (personal data)");
+    f.text("town", &town, "the account's state (personal data)");
+    f.text("postalCode", &postalCode, "the account's postal code (personal data)");
+    f.text("addressLine", &addressLine, "the account's address");
+    f.text("serial", &serial, "echoed only");
+    f.routeType(&routeType, "USER_ENABLE_READ_ONLY_UPDATE: only valid and updatePassword are set");
+    f.int32("valid", &valid, "1: the account trades; anything else: it is read-only");
+    f.int32("updatePassword", &updatePassword,
+            "1: the account may change its password; anything else: it may not");
   }
 };
 

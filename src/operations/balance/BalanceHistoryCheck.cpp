@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "operations/Refusal.h"
 #include "operations/TradeComment.h"
 #include "server/FieldText.h"
@@ -115,19 +115,23 @@ bool isMovementOf(const mt::TradeRecord& trade, const store::FinanceBalance& rec
          std::fabs(trade.profit - record.amount) <= kAmountMatch;
 }
 
-int checkFinanceBalanceHistory(server::ManagerLink& normal, Store& balances, int login,
-                               const store::HistoryKey& key, store::FinanceBalance* record,
+int checkFinanceBalanceHistory(server::ManagerLink& normal, RememberedAction& movement,
                                const std::function<int()>& reconnectNormal) {
+  using Start = RememberedAction::Start;
+  Store& balances = movement.history();
+  const store::HistoryKey& key = movement.key();
+  store::FinanceBalance* record = &movement.record();
+  const int login = record->login;
   util::consolePrint("mapFinanceBalanceHistory.find start\n");
-  store::FinanceBalance stored;
-  const Store::Insert insert = balances.insertIfAbsentAndSave(key, *record, &stored);
+  const Start start = movement.remember();
+  store::FinanceBalance stored = movement.earlier();
   util::consolePrint("mapFinanceBalanceHistory.find end\n");
   const std::string kept = tradeComment(record->comment);
 
-  if (insert == Store::Insert::kNotDurable) {
+  if (start == Start::kNotDurable) {
     return notRecorded(*record);
   }
-  if (insert == Store::Insert::kInserted) {
+  if (start == Start::kNew) {
     util::consolePrint("ite == mapFinanceBalanceHistory.end()\n");
     util::consolePrint("outFinanceBalanceHistoryFile\n");
     // Never started by this service: whatever the history tells, it may
@@ -144,7 +148,7 @@ int checkFinanceBalanceHistory(server::ManagerLink& normal, Store& balances, int
                                    record->comment.c_str(), login, stored.cmd, stored.requested,
                                    record->cmd, record->requested));
   }
-  if (stored.isHandle == 1) {
+  if (start == Start::kDone) {
     util::consolePrint("ite->second.isHandle == 1\n");
     if (stored.order == 0) {
       // Handled without a ticket: look for the movement that carries the
@@ -187,9 +191,8 @@ int checkFinanceBalanceHistory(server::ManagerLink& normal, Store& balances, int
   return 0;
 }
 
-int checkFinanceBalanceHistory(OperationContext& ctx, const store::HistoryKey& key,
-                               store::FinanceBalance* record) {
-  return checkFinanceBalanceHistory(ctx.normal, ctx.balances, record->login, key, record,
+int checkFinanceBalanceHistory(OperationContext& ctx, RememberedAction& movement) {
+  return checkFinanceBalanceHistory(ctx.normal, movement,
                                     [&ctx] { return ctx.reconnectNormal(); });
 }
 

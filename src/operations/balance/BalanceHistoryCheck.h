@@ -7,6 +7,7 @@
 #include <string>
 
 #include "operations/OperationContext.h"
+#include "operations/RememberedAction.h"
 #include "server/ManagerApi.h"
 #include "server/ManagerLink.h"
 #include "store/FinanceBalance.h"
@@ -31,12 +32,12 @@ constexpr double kAmountMatch = 0.01;
 bool isMovementOf(const mt::TradeRecord& trade, const store::FinanceBalance& record,
                   const std::string& kept);
 
-// record: the caller's new record of the movement of login under key (key
-// is normally keyOf(*record)): isHandle 0, order 0, the working amount, the
-// kind and the amount as requested. Updated in place.
+// movement: the caller's new record of the movement under its key, not
+// yet remembered (isHandle 0, order 0, the working amount, the kind and
+// the amount as requested); its record() is updated in place.
 //
 // Returns the movement's ticket (> 0) when it was already carried out (the
-// ticket is then also in record->order, and record->amount is the amount
+// ticket is then also in record().order, and record().amount is the amount
 // moved then), 0 when it was not and may be moved now, or a refusal (its
 // reply code, printed and logged), with nothing moved:
 // - kNotDurable: the store could not record the movement;
@@ -45,15 +46,16 @@ bool isMovementOf(const mt::TradeRecord& trade, const store::FinanceBalance& rec
 // - kHistoryUnreadable: the key is on file, not known to be carried out,
 //   and the server's history cannot be read (no call returned an array,
 //   or they came back empty while the normal link is not connected).
-// When the movement was carried out, record->isHandle is 1 on return, also
-// in the one case that returns 0: a stored record handled without a ticket
-// that the history does not show (it was carried out; its ticket is
-// unknown).
+// When the movement was carried out, record().isHandle is 1 on return,
+// also in the one case that returns 0: a stored record handled without a
+// ticket that the history does not show (it was carried out; its ticket
+// is unknown). Once a movement that returned 0 is carried out, the caller
+// marks it (movement.markHandled).
 //
-// - key absent: the record is stored under key and journaled, then the
+// - key absent: the record is remembered (movement.remember()), then the
 //   normal manager's last three days of history (TradesUserHistory, up to
 //   six calls 1 s apart while none comes back) are searched for the
-//   movement (isMovementOf, with record->comment as the server keeps it);
+//   movement (isMovementOf, with its comment as the server keeps it);
 // - present, not handled: the same search for the stored movement; not
 //   found, the stored record takes the caller's amount (journaled);
 // - present and handled: the stored order is the answer; a stored order of
@@ -64,17 +66,14 @@ bool isMovementOf(const mt::TradeRecord& trade, const store::FinanceBalance& rec
 // ticket), unless another record of the login holds that ticket: a trade
 // is never taken for two movements. Prints its progress on the console.
 // Every array fetched is freed. No store lock is held while the server is
-// called or the thread pauses. normal, balances and reconnectNormal are
-// used only during the call.
-int checkFinanceBalanceHistory(server::ManagerLink& normal,
-                               store::FinanceBalanceStore& balances, int login,
-                               const store::HistoryKey& key, store::FinanceBalance* record,
+// called or the thread pauses. normal and reconnectNormal are used only
+// during the call.
+int checkFinanceBalanceHistory(server::ManagerLink& normal, RememberedAction& movement,
                                const std::function<int()>& reconnectNormal);
 
-// The same on the context's normal manager and balance-history store, for
-// record->login, reconnecting with ctx.reconnectNormal().
-int checkFinanceBalanceHistory(OperationContext& ctx, const store::HistoryKey& key,
-                               store::FinanceBalance* record);
+// The same on the context's normal manager (movement on ctx.balances),
+// reconnecting with ctx.reconnectNormal().
+int checkFinanceBalanceHistory(OperationContext& ctx, RememberedAction& movement);
 
 }  // namespace operations
 

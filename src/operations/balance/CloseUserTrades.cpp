@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "operations/OpenTrades.h"
 #include "operations/OperationRunner.h"
 #include "operations/balance/CloseUserTradesEntity.h"

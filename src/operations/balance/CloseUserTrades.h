@@ -10,11 +10,11 @@
 
 namespace operations {
 
-// Reads the account and its open trades from the pumping manager, then on
-// the normal manager closes each position (comment "stopout") or deletes
-// each pending order (cmd 2-5) in the list's order, stopping at the first
-// failure. -1002 when the server returns no trade list. A second run finds
-// nothing left open. Replies once; returns the reply's code.
+// Closes each open position of the account (comment "stopout") and deletes
+// each pending order (cmd 2-5), in the order the server lists them,
+// stopping at the first failure. Replies 200 when every one is done, -r
+// when a call answers r, kNoTradeList (-1002) when the server returns no
+// list. A second run finds nothing left open.
 int closeUserTrades(OperationContext& ctx, const Json::Value& request,
                     messaging::ReplySender& reply);
 

@@ -16,9 +16,10 @@ struct CloseUserTradesEntity {
   // The request keys, read by RequestReader and echoed by EchoWriter.
   template <typename Fields>
   void fields(Fields& f) {
-    f.truncatedInt32("login", &login, Check::kLogin);
-    f.text("serial", &serial);
-    f.routeType(&routeType);
+    f.truncatedInt32("login", &login,
+                     "the account whose trades are closed and orders deleted", Check::kLogin);
+    f.text("serial", &serial, "echoed only");
+    f.routeType(&routeType, "echoed only");
   }
 };
 

@@ -27,16 +27,26 @@ struct FinanceBalanceEntity {
   // The request keys, read by RequestReader and echoed by EchoWriter.
   template <typename Fields>
   void fields(Fields& f) {
-    f.text("serial", &serial);
-    f.int64("login", &login, Check::kLogin);
-    f.real("amount", &amount, Check::kMoney);
-    f.int32("type", &type);
-    f.text("comment", &comment);
-    f.routeType(&routeType);
-    f.replyInt32("order", &order);
-    f.routedReal("floating", &floating, Check::kMoney);
-    f.real("margin", &margin, Check::kMoney);
-    f.real("creditLimit", &creditLimit, Check::kMoney);
+    f.text("serial", &serial, "kept on file with the movement; not its key");
+    f.int64("login", &login, "the account", Check::kLogin);
+    f.real("amount", &amount,
+           "> 0 deposit or credit grant, < 0 withdrawal or credit removal; reply: the amount moved",
+           Check::kMoney);
+    f.int32("type", &type, "1: balance; anything else: credit");
+    f.text("comment", &comment,
+           "the movement's key on its account; reply: as the server keeps it (31 bytes)");
+    f.routeType(&routeType,
+                "tradeCancellationCreditTransInfo (config.ini): remove all credit; "
+                "TRADE_TRANS_ACTIVITY_GIVE_INFO: a balance withdrawal beyond the balance takes "
+                "the whole balance");
+    f.replyInt32("order", &order, "the movement's ticket; -1: none");
+    f.routedReal("floating", &floating,
+                 "not 0: a balance withdrawal is refused (-1001) while open trades' profit is 0",
+                 Check::kMoney);
+    f.real("margin", &margin,
+           "what a balance withdrawal must leave, open losses counted (else -1000)", Check::kMoney);
+    f.real("creditLimit", &creditLimit,
+           "the most credit a grant leads to; 0: no limit", Check::kMoney);
   }
 };
 

@@ -2,10 +2,11 @@
 
 #include <string>
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "operations/OpenTrades.h"
 #include "operations/OperationRunner.h"
 #include "operations/Refusal.h"
+#include "operations/RememberedAction.h"
 #include "operations/TradeComment.h"
 #include "operations/balance/BalanceHistoryCheck.h"
 #include "operations/balance/ImportTradeEntity.h"
@@ -173,9 +174,10 @@ int openAndRewrite(OperationContext& ctx, Import& import, Remember&& remember) {
 
 int importMovement(OperationContext& ctx, Import& import) {
   ImportTradeEntity& r = import.request;
-  store::FinanceBalance record{r.serial, r.serial, r.openPrice, r.login, 0, 0, r.cmd, r.openPrice};
-  const store::HistoryKey key = store::keyOf(record);
-  const int earlier = checkFinanceBalanceHistory(ctx, key, &record);
+  RememberedAction movement(ctx.balances,
+                            {r.serial, r.serial, r.openPrice, r.login, 0, 0, r.cmd, r.openPrice});
+  const store::FinanceBalance& record = movement.record();
+  const int earlier = checkFinanceBalanceHistory(ctx, movement);
   if (earlier < 0) return earlier;
   if (earlier > 0 || record.isHandle == 1) {
     r.order = record.order;
@@ -185,17 +187,13 @@ int importMovement(OperationContext& ctx, Import& import) {
     if (record.order > 0 && fetchTrade(ctx, record.order, kNewFetchPauseMs, &trade) &&
         !carriesRequestTimes(ctx, r, trade)) {
       // The mark may be in memory only (a full disk): on disk first.
-      if (!ctx.balances.putAndSave(key, record)) return ticketNotRecorded();
+      if (!movement.save()) return ticketNotRecorded();
       return rewrite(ctx, import, trade);
     }
     return codes::kSuccess;
   }
   import.info = movementInfo(ctx, r.cmd, r.login, r.openPrice, import.serial);
-  return openAndRewrite(ctx, import, [&](int ticket) {
-    record.isHandle = 1;
-    record.order = ticket;
-    return ctx.balances.putAndSave(key, record);
-  });
+  return openAndRewrite(ctx, import, [&](int ticket) { return movement.markHandled(ticket); });
 }
 
 // A trade or order is remembered by serial and login in ctx.imports: order
@@ -205,22 +203,20 @@ int importMovement(OperationContext& ctx, Import& import) {
 // opened or rewritten unless the import is remembered first.
 int importNewTrade(OperationContext& ctx, Import& import) {
   ImportTradeEntity& r = import.request;
-  store::FinanceBalance mark{r.serial, r.serial, r.openPrice, r.login, 0, 0};
-  const store::HistoryKey key = store::keyOf(mark);
-  store::FinanceBalance earlier;
+  RememberedAction opening(ctx.imports, {r.serial, r.serial, r.openPrice, r.login, 0, 0});
+  const store::FinanceBalance& earlier = opening.earlier();
   int ticket = 0;
-  switch (ctx.imports.insertIfAbsentAndSave(key, mark, &earlier)) {
-    case store::FinanceBalanceStore::Insert::kNotDurable:
+  switch (opening.remember()) {
+    case RememberedAction::Start::kNotDurable:
       return refuse(codes::kNotDurable, "importTrade: the import could not be recorded; nothing "
                                         "opened");
-    case store::FinanceBalanceStore::Insert::kPresent:
-      if (earlier.isHandle == 1) {
-        r.newOrder = earlier.order;
-        return codes::kSuccess;
-      }
-      ticket = earlier.order != 0 ? earlier.order : openedBefore(ctx, key, import);
+    case RememberedAction::Start::kDone:
+      r.newOrder = earlier.order;
+      return codes::kSuccess;
+    case RememberedAction::Start::kUnfinished:
+      ticket = earlier.order != 0 ? earlier.order : openedBefore(ctx, opening.key(), import);
       break;
-    case store::FinanceBalanceStore::Insert::kInserted:
+    case RememberedAction::Start::kNew:
       break;
   }
 
@@ -236,20 +232,13 @@ int importNewTrade(OperationContext& ctx, Import& import) {
   int code = codes::kNoRecord;
   if (ticket > 0) {
     r.newOrder = ticket;
-    mark.order = ticket;
-    if (!ctx.imports.putAndSave(key, mark)) return ticketNotRecorded();
+    if (!opening.noteTicket(ticket)) return ticketNotRecorded();
     mt::TradeRecord trade{};
     if (fetchTrade(ctx, ticket, kNewFetchPauseMs, &trade)) code = rewrite(ctx, import, trade);
   } else {
-    code = openAndRewrite(ctx, import, [&](int opened) {
-      mark.order = opened;
-      return ctx.imports.putAndSave(key, mark);
-    });
+    code = openAndRewrite(ctx, import, [&](int opened) { return opening.noteTicket(opened); });
   }
-  if (code == codes::kSuccess) {
-    mark.isHandle = 1;
-    ctx.imports.putAndSave(key, mark);
-  }
+  if (code == codes::kSuccess) opening.markHandled(opening.record().order);
   return code;
 }
 

@@ -10,16 +10,19 @@
 
 namespace operations {
 
-// A request with newOrder >= 1 rewrites that trade. Otherwise a balance or
-// credit movement (cmd 6, 7) is made once per serial and login, recognised
-// through the balance-history store and the server's history; a trade or
-// order (cmd 0-5) is opened once per serial and login, remembered in
-// ctx.imports before it is opened and after, and closed when the request
-// gives a close time. The record is then overwritten with the request's
-// values (times shifted by the configured time zone) and the account's
-// balance recomputed. A repeated trade import is answered 200 with the
-// first ticket in newOrder and rewrites nothing; an import that stopped
-// half-way is finished. Replies once; returns the reply's code.
+// A request with newOrder >= 1 rewrites that trade of the account
+// (kOtherAccountsTrade when it is another account's). Otherwise, once per
+// serial and login (kNoMovementKey without a serial), a balance or credit
+// movement (cmd 6, 7) is made like a money movement (TradeTransInfo.h), its
+// ticket in order; a trade or order (cmd 0-5) is remembered in ctx.imports,
+// opened, and closed when the request gives a close time, its ticket in
+// newOrder (RememberedAction.h). The record then takes the request's values
+// (times shifted by the configured time zone) and the account's balance is
+// recomputed. Replies 200; -r when a server call answers r, 0 when the
+// trade's record cannot be read, kNotDurable when the import or its ticket
+// cannot be put on disk (the record is then not rewritten, so that a repeat
+// finds it). A repeat is answered 200 with the first ticket, opening and
+// moving nothing; an import that stopped half-way is finished.
 int importTrade(OperationContext& ctx, const Json::Value& request,
                 messaging::ReplySender& reply);
 

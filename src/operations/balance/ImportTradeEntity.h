@@ -34,25 +34,33 @@ struct ImportTradeEntity {
   // The request keys, read by RequestReader and echoed by EchoWriter.
   template <typename Fields>
   void fields(Fields& f) {
-    f.text("serial", &serial);
-    f.routeType(&routeType);
-    f.int32("order", &order);
-    f.int32("login", &login, Check::kLogin);
-    f.text("symbol", &symbol);
-    f.int32("cmd", &cmd);
-    f.int32("volume", &volume);
-    f.millisAsSeconds("openTime", &openTime);
-    f.real("openPrice", &openPrice, Check::kMoney);
-    f.real("sl", &sl, Check::kMoney);
-    f.real("tp", &tp, Check::kMoney);
-    f.millisAsSeconds("closeTime", &closeTime);
-    f.real("commission", &commission, Check::kMoney);
-    f.real("closePrice", &closePrice, Check::kMoney);
-    f.real("profit", &profit, Check::kMoney);
-    f.text("comment", &comment);
-    f.real("taxes", &taxes, Check::kMoney);
-    f.real("storage", &storage, Check::kMoney);
-    f.truncatedInt32("newOrder", &newOrder);
+    f.text("serial", &serial,
+           "the import's key on its account, needed unless newOrder is 1 or more");
+    f.routeType(&routeType, "echoed only");
+    f.int32("order", &order, "not used; reply: the earlier ticket of a repeated cmd 6 or 7 import");
+    f.int32("login", &login, "the account", Check::kLogin);
+    f.text("symbol", &symbol, "the trade's symbol");
+    f.int32("cmd", &cmd,
+            "0-5: a trade or order of that command; 6: balance, 7: credit (only openPrice and "
+            "the times used)");
+    f.int32("volume", &volume, "the trade's volume");
+    f.millisAsSeconds("openTime", &openTime,
+                      "the record's open time (plus the configured timeZone)");
+    f.real("openPrice", &openPrice,
+           "the trade's open price; the amount for cmd 6 and 7", Check::kMoney);
+    f.real("sl", &sl, "the trade's stop loss", Check::kMoney);
+    f.real("tp", &tp, "the trade's take profit", Check::kMoney);
+    f.millisAsSeconds("closeTime", &closeTime,
+                      "the record's close time (plus timeZone); 1 s or more closes an open trade");
+    f.real("commission", &commission, "the trade's commission", Check::kMoney);
+    f.real("closePrice", &closePrice,
+           "the trade's close price, at which an open trade is closed", Check::kMoney);
+    f.real("profit", &profit, "the trade's profit", Check::kMoney);
+    f.text("comment", &comment, "the comment of a trade this import opens (cmd 0-5)");
+    f.real("taxes", &taxes, "the trade's taxes", Check::kMoney);
+    f.real("storage", &storage, "the trade's swaps", Check::kMoney);
+    f.truncatedInt32("newOrder", &newOrder,
+                     "1 or more: the trade of login to rewrite; reply: the ticket opened");
   }
 };
 

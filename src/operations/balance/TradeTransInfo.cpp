@@ -2,11 +2,12 @@
 
 #include <string>
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "operations/AccountNumber.h"
 #include "operations/OpenTrades.h"
 #include "operations/OperationRunner.h"
 #include "operations/Refusal.h"
+#include "operations/RememberedAction.h"
 #include "operations/TradeComment.h"
 #include "operations/balance/BalanceHistoryCheck.h"
 #include "operations/balance/MovementInfo.h"
@@ -129,18 +130,18 @@ int financeBalanceTransaction(OperationContext& ctx, double amount,
                               int cmd) {
   const int login = accountOf(request.login);
   const double requested = removesAllCredit(ctx, request) ? 0.0 : request.amount;
-  store::FinanceBalance record{request.serial, request.comment, amount, login, 0, 0,
-                               cmd, requested};
-  const store::HistoryKey key = store::keyOf(record);
+  RememberedAction movement(ctx.balances, {request.serial, request.comment, amount, login, 0, 0,
+                                           cmd, requested});
+  const store::FinanceBalance& record = movement.record();
   request.amount = amount;
   // Nothing to move, and no movement on file that a repeat is answered with.
-  if (negligible(amount) && !ctx.balances.find(key, nullptr)) return codes::kSuccess;
+  if (negligible(amount) && !ctx.balances.find(movement.key(), nullptr)) return codes::kSuccess;
   if (!ctx.normal.hasInterface()) {
     util::consolePrint("%s", kNoInterfaceLine);
     return codes::kNoInterface;
   }
 
-  const int earlier = checkFinanceBalanceHistory(ctx, key, &record);
+  const int earlier = checkFinanceBalanceHistory(ctx, movement);
   if (earlier < 0) return earlier;
   if (earlier > 0 || record.isHandle == 1) {
     request.amount = record.amount;
@@ -175,10 +176,8 @@ int financeBalanceTransaction(OperationContext& ctx, double amount,
   util::consolePrint("TradeTransaction success \n");
   int code = -done.result();
   if (info.order > 0) {
-    record.isHandle = 1;
-    record.order = info.order;
     // A mark the disk cannot take stays in memory until the next snapshot.
-    ctx.balances.putAndSave(key, record);
+    movement.markHandled(info.order);
     request.order = info.order;
     code = codes::kSuccess;
   }

@@ -12,30 +12,32 @@
 
 namespace operations {
 
-// Reads the account from the pumping manager, chooses the movement and its
-// working amount, and runs financeBalanceTransaction. Every movement is
-// recorded in the balance-history store (journaled) before the money moves,
-// under its key, the comment and the account, so a repeated request is
-// answered 200 with the first movement's amount and ticket instead of
-// moving the money again. Refused without a call to the server: an empty
-// comment (as the server keeps it), kNoMovementKey. Replies once; returns
-// the reply's code.
+// Moves money on the request's account once per comment and account. The
+// working amount follows the request: a credit stays within zero and a
+// positive creditLimit, a removal of all credit takes what the account
+// holds. The movement is remembered in the balance-history store before
+// the money moves and marked with its ticket after (RememberedAction.h):
+// a repeated request, or one whose movement the server's recent history
+// shows, is answered 200 with the first movement's amount and ticket
+// without moving money again. Replies 200 with the amount moved and the
+// ticket in order (200 without a movement when there is nothing to move).
+// Refused with nothing moved: kNoMovementKey (no comment as the server
+// keeps it), kKeyConflict, kHistoryUnreadable, kNotDurable (see
+// BalanceHistoryCheck.h), kBelowMargin and kFloatingWithoutTrades (a
+// withdrawal the account cannot cover); -r when a server call answers r.
 int tradeTransInfo(OperationContext& ctx, const Json::Value& request,
                    messaging::ReplySender& reply);
 
-// The second stage, for the working amount amount (credit limits applied)
-// and the command cmd (6 balance, 7 credit) on the account user as read:
-// the history check (its refusals: kKeyConflict, kHistoryUnreadable,
-// kNotDurable), the withdrawal checks, the transaction on the normal
-// manager. Sets request's amount, comment and order; returns the reply
-// code. Used by tradeTransInfo; no reply of its own.
+// The second stage, for the working amount amount and the command cmd (6
+// balance, 7 credit) on the account user as read: the history check, the
+// withdrawal checks, the transaction, the mark. Sets request's amount,
+// comment and order; returns the reply code, with no reply of its own.
 int financeBalanceTransaction(OperationContext& ctx, double amount,
                               FinanceBalanceEntity& request, const mt::UserRecord& user,
                               int cmd);
 
-// The sum of profit over the account's open trades (TradesGetByLogin on
-// the pumping manager, up to 10 calls 100 ms apart while none comes back;
-// 0 when none does).
+// The sum of profit over the account's open trades as the pumping manager
+// has them; 0 when it returns none.
 double openTradesProfit(OperationContext& ctx, const mt::UserRecord& user);
 
 }  // namespace operations

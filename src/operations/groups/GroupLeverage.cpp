@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "operations/OperationRunner.h"
 #include "operations/groups/GroupLeverageEntity.h"
 #include "server/FieldText.h"

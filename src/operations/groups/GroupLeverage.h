@@ -10,17 +10,13 @@
 
 namespace operations {
 
-// Reads a GroupLeverageEntity (no wait) and fetches the group
-// (GroupRecordGet on the pumping manager, up to 100 calls without a pause,
-// reconnecting the pumping manager after a 6). Every used secmargins item
-// whose symbol the request names gets the requested leverage as its
-// margin_divider, unchanged; the group is written back (CfgUpdateGroup on
-// the normal manager, up to 3 calls, reconnecting it after a 6) only when
-// an item changed. A failed fetch or write answers -1001. With accounts
-// listed and a "ForeignExchange" entry, one UsersGroupOp sets their
-// leverage: 200, or -r when it fails. 0 and 1 count as success
-// everywhere. A second run finds the values set and writes nothing but the
-// accounts' leverage again. Replies once; returns the reply's code.
+// Every used symbol setting of the group (secmargins) that the request
+// names gets the requested leverage as its margin_divider; the group is
+// written back only when one changed. With accounts listed and a
+// "ForeignExchange" entry, their leverage is set to that entry's. Replies
+// 200; kGroupNotUpdated (-1001) when the group cannot be read or written,
+// -r when the accounts' change answers r. A second run finds the values
+// set and writes nothing but the accounts' leverage again.
 int groupLeverage(OperationContext& ctx, const Json::Value& request,
                   messaging::ReplySender& reply);
 

@@ -20,8 +20,8 @@ struct GroupSymbolLeverage {
 
   template <typename Fields>
   void fields(Fields& f) {
-    f.text("symbol", &symbol);
-    f.int32("leverage", &leverage);
+    f.text("symbol", &symbol, "a symbol of the group's margin settings, by exact name");
+    f.int32("leverage", &leverage, "the symbol's margin divider in the group");
   }
 };
 
@@ -38,11 +38,12 @@ struct GroupLeverageEntity {
 
   template <typename Fields>
   void fields(Fields& f) {
-    f.text("group", &group);
-    f.namedObjects("symbols", &symbols);
-    f.intList("logins", &logins, Check::kLogin);
-    f.text("serial", &serial);
-    f.routeType(&routeType);
+    f.text("group", &group, "the trading group");
+    f.namedObjects("symbols", &symbols,
+                   "the group's leverage per symbol; ForeignExchange's also goes to logins");
+    f.intList("logins", &logins, "the accounts given the ForeignExchange leverage", Check::kLogin);
+    f.text("serial", &serial, "echoed only");
+    f.routeType(&routeType, "echoed only");
   }
 };
 

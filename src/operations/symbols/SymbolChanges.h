@@ -1,9 +1,8 @@
-// The six changes of one symbol's configuration. Each reads its record
-// (SymbolEntities.h) without a wait, finds the symbol by its exact name in
-// the server's list (SymbolLookup.h: -1006 without a list, -1007 when no
-// symbol has that name, nothing written then), changes a copy of it, writes
-// the copy back whole with CfgUpdateSymbol and replies once, returning the
-// reply's code. A second run sets the same values again.
+// The six changes of one symbol's configuration. Each finds the symbol by
+// its exact name in the server's list (SymbolLookup.h: -1006 without a
+// list, -1007 when no symbol has that name, nothing written then), changes
+// a copy of it and writes the copy back whole. A second run sets the same
+// values again.
 #ifndef MT4BRIDGE_OPERATIONS_SYMBOLS_SYMBOL_CHANGES_H_
 #define MT4BRIDGE_OPERATIONS_SYMBOLS_SYMBOL_CHANGES_H_
 
@@ -19,15 +18,14 @@ namespace operations {
 int updateSymbol(OperationContext& ctx, const Json::Value& request,
                  messaging::ReplySender& reply);
 
-// One setting each; the write is retried (writeSymbolRetrying), only 0
-// gives 200, else -r. A console line names the symbol and the value as
-// received.
-// The trade mode, as received; SymbolsRefresh on the pumping manager first
-// of all, before the request is read.
+// One setting each; the write is retried, only 0 gives 200, else -r. A
+// console line names the symbol and the value as received.
+// The trade mode, as received, after the server's symbol list is
+// refreshed.
 int symbolTradeUpdate(OperationContext& ctx, const Json::Value& request,
                       messaging::ReplySender& reply);
 // The pending orders' expiry: 0 daily, 1 good till cancelled, any other
-// value daily without stops; SymbolsRefresh after the request is read.
+// value daily without stops; the symbol list is refreshed first.
 int symboGtcPendingUpdate(OperationContext& ctx, const Json::Value& request,
                           messaging::ReplySender& reply);
 // margin_divider = leverage / 100.0; no refresh.

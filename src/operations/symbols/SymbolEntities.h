@@ -23,16 +23,17 @@ struct UpdateSymbolEntity {
 
   template <typename Fields>
   void fields(Fields& f) {
-    f.text("symbol", &symbol);
-    f.real("swapLong", &swapLong);
-    f.real("swapShort", &swapShort);
-    f.text("serial", &serial);
-    f.routeType(&routeType);
+    f.text("symbol", &symbol, "the symbol's exact name");
+    f.real("swapLong", &swapLong, "the symbol's long swap (its trade mode becomes full)");
+    f.real("swapShort", &swapShort, "the symbol's short swap");
+    f.text("serial", &serial, "echoed only");
+    f.routeType(&routeType, "echoed only");
   }
 };
 
-// One integer setting of a symbol, under the key ValueKey.
-template <const char* ValueKey>
+// One integer setting of a symbol, under the key ValueKey, which means
+// ValueMeaning.
+template <const char* ValueKey, const char* ValueMeaning>
 struct SymbolSettingEntity {
   std::string symbol;
   int value = 0;  // as received
@@ -42,19 +43,25 @@ struct SymbolSettingEntity {
 
   template <typename Fields>
   void fields(Fields& f) {
-    f.text("symbol", &symbol);
-    f.int32(ValueKey, &value);
-    f.text("serial", &serial);
-    f.routeType(&routeType);
+    f.text("symbol", &symbol, "the symbol's exact name");
+    f.int32(ValueKey, &value, ValueMeaning);
+    f.text("serial", &serial, "echoed only");
+    f.routeType(&routeType, "echoed only");
   }
 };
 
 inline constexpr char kTradeKey[] = "trade";
 inline constexpr char kGtcPendingKey[] = "gtcPending";
 inline constexpr char kLeverageKey[] = "leverage";
-using SymbolTradeEntity = SymbolSettingEntity<kTradeKey>;
-using SymbolGtcPendingEntity = SymbolSettingEntity<kGtcPendingKey>;
-using SymbolLeverageEntity = SymbolSettingEntity<kLeverageKey>;
+inline constexpr char kTradeMeaning[] =
+    "the symbol's trade mode, as received: 0 no trading, 1 close only, 2 full trading";
+inline constexpr char kGtcPendingMeaning[] =
+    "pending orders expire: 0 daily, 1 good till cancelled, anything else daily without stops";
+inline constexpr char kLeverageMeaning[] =
+    "the symbol's margin divider times 100 (it becomes leverage / 100)";
+using SymbolTradeEntity = SymbolSettingEntity<kTradeKey, kTradeMeaning>;
+using SymbolGtcPendingEntity = SymbolSettingEntity<kGtcPendingKey, kGtcPendingMeaning>;
+using SymbolLeverageEntity = SymbolSettingEntity<kLeverageKey, kLeverageMeaning>;
 
 // One session of a day, as received (the server keeps 16 bits of each).
 struct SessionTimeEntity {
@@ -65,10 +72,10 @@ struct SessionTimeEntity {
 
   template <typename Fields>
   void fields(Fields& f) {
-    f.int32("openHour", &openHour);
-    f.int32("openMin", &openMin);
-    f.int32("closeHour", &closeHour);
-    f.int32("closeMin", &closeMin);
+    f.int32("openHour", &openHour, "the hour the session opens");
+    f.int32("openMin", &openMin, "the minute the session opens");
+    f.int32("closeHour", &closeHour, "the hour the session closes");
+    f.int32("closeMin", &closeMin, "the minute the session closes");
   }
 };
 
@@ -85,10 +92,13 @@ struct SymbolSessionsEntity {
     static constexpr const char* kDayKeys[mt::kSymbolSessionDays] = {
         "conSessions0", "conSessions1", "conSessions2", "conSessions3",
         "conSessions4", "conSessions5", "conSessions6"};
-    f.text("symbol", &symbol);
-    for (int day = 0; day < mt::kSymbolSessionDays; ++day) f.object(kDayKeys[day], &days[day]);
-    f.text("serial", &serial);
-    f.routeType(&routeType);
+    f.text("symbol", &symbol, "the symbol's exact name");
+    for (int day = 0; day < mt::kSymbolSessionDays; ++day) {
+      f.object(kDayKeys[day], &days[day],
+               "the first quote or trade session (by queue) of the day the digit names");
+    }
+    f.text("serial", &serial, "echoed only");
+    f.routeType(&routeType, "echoed only");
   }
 };
 

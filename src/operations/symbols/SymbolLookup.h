@@ -16,14 +16,14 @@
 
 #include <string>
 
-#include "messaging/ReplyCodes.h"
+#include "operations/ReplyCodes.h"
 #include "operations/OperationContext.h"
 #include "server/ManagerLink.h"
 
 namespace operations {
 
-// SymbolsGetAll on the pumping manager: a pause of 1000 ms before each of at
-// most 6 calls, until one returns at least one item. Empty when none did.
+// SymbolsGetAll on the pumping manager, a pause before each call, a few
+// calls at most, until one returns at least one item. Empty when none did.
 // Makes no reconnect of its own.
 server::ManagerArray<mt::ConSymbol> fetchSymbols(OperationContext& ctx);
 
@@ -44,9 +44,9 @@ class SymbolLookup {
   mt::ConSymbol copy_{};
 };
 
-// CfgUpdateSymbol of copy on the normal manager: up to 5 calls 100 ms
-// apart, until one answers 0 (1 is retried like any failure); no
-// reconnect. Returns the last call's outcome.
+// CfgUpdateSymbol of copy on the normal manager, a few calls at most with
+// short pauses between, until one answers 0 (1 is retried like any
+// failure); no reconnect. Returns the last call's outcome.
 CallResult writeSymbolRetrying(OperationContext& ctx, const mt::ConSymbol& copy);
 
 // record.lookup.find(ctx, record.symbol); when found, change(copy) -> the

@@ -1,5 +1,5 @@
 // The fixture of every operation's unit tests: a context over two fake
-// managers (normal and pumping), the two stores on files in a temporary
+// managers (normal and pumping), the four stores on files in a temporary
 // folder, a reply recorder, and the pauses recorded instead of waited.
 #ifndef MT4BRIDGE_TESTS_OPERATION_TEST_H_
 #define MT4BRIDGE_TESTS_OPERATION_TEST_H_

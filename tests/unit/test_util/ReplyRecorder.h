@@ -11,7 +11,10 @@ namespace test_util {
 
 class ReplyRecorder : public messaging::ReplySender {
  public:
-  void send(const std::string& text) override { sent.push_back(text); }
+  bool send(const std::string& text) override {
+    sent.push_back(text);
+    return true;
+  }
   std::vector<std::string> sent;
 };
 

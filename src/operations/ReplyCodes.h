@@ -1,11 +1,14 @@
-// The codes a reply carries. 200 is the one success ("msg" "success"); every
-// other code is a failure ("msg" "fail").
-#ifndef MT4BRIDGE_MESSAGING_REPLY_CODES_H_
-#define MT4BRIDGE_MESSAGING_REPLY_CODES_H_
+// The codes the operations reply with. 200 is the one success ("msg"
+// "success"); every other code is a failure ("msg" "fail"). What each
+// queue answers, and when, is in its row of the route table (Routes.h).
+#ifndef MT4BRIDGE_OPERATIONS_REPLY_CODES_H_
+#define MT4BRIDGE_OPERATIONS_REPLY_CODES_H_
+
+#include "messaging/ReplyWriter.h"
 
 namespace codes {
 
-constexpr int kSuccess = 200;
+constexpr int kSuccess = messaging::kSuccessCode;
 // A manager link without interface, or a failed rights check.
 constexpr int kNoInterface = -1;
 // A request the operation cannot carry out as asked (a password type it
@@ -56,4 +59,4 @@ constexpr int failedCall(int result) { return result > 0 ? -result : -1; }
 
 }  // namespace codes
 
-#endif  // MT4BRIDGE_MESSAGING_REPLY_CODES_H_
+#endif  // MT4BRIDGE_OPERATIONS_REPLY_CODES_H_

@@ -1,0 +1,97 @@
+#include "messaging/QueueSet.h"
+
+#include <set>
+
+#include "config/Config.h"
+#include "messaging/EventLoop.h"
+#include "messaging/ReplyProducer.h"
+#include "messaging/RequestConsumer.h"
+#include "util/Console.h"
+
+namespace messaging {
+
+// One queue's endpoints and their thread. The loop is declared last: it is
+// stopped first, before the endpoints whose events it runs are freed.
+class QueueSet::Queue {
+ public:
+  explicit Queue(Operation operation) : operation(std::move(operation)) {}
+  ~Queue() { loop.stop(); }
+
+  const Operation operation;
+  std::function<bool(const std::string&)> refuse;
+  ReplyProducer producer;
+  std::unique_ptr<RequestConsumer> consumer;
+  EventLoop loop;
+};
+
+QueueSet::QueueSet(Operations operations) {
+  for (size_t i = 0; i < queues_.size(); ++i) {
+    queues_[i] = std::make_unique<Queue>(std::move(operations[i]));
+  }
+}
+
+QueueSet::~QueueSet() { stop(); }
+
+QueueSet::Queue& QueueSet::queue(int number) { return *queues_[static_cast<size_t>(number - 1)]; }
+
+void QueueSet::refuseReplies(int number, std::function<bool(const std::string&)> refuse) {
+  queue(number).refuse = std::move(refuse);
+}
+
+int QueueSet::openReplies() {
+  const config::ConfigRecord& cfg = config::current();
+  for (const config::QueueInfo& info : config::queueTable()) {
+    const char* label = info.producerLabel;
+    const std::string& name = cfg.*info.replyName;
+    util::consolePrint("producer destUrl(%s) start\n", label);
+    if (name.empty()) {
+      util::consolePrint("producer destUrl(%s) is null\n", label);
+      continue;
+    }
+    Queue& q = queue(info.number);
+    if (q.producer.open(q.loop, cfg.brokerURI, name) != 1) {
+      util::consolePrint("producer destUrl(%s )fail\n", label);
+      return 0;
+    }
+    util::consolePrint("producer destUrl(%s) success\n", label);
+  }
+  return 1;
+}
+
+void QueueSet::startRequests() {
+  const config::ConfigRecord& cfg = config::current();
+  std::set<std::string> consumed;
+  for (const config::QueueInfo& info : config::queueTable()) {
+    const char* label = info.consumerLabel;
+    const std::string& name = cfg.*info.requestName;
+    if (name.empty()) {
+      util::consolePrint("consumer destUrl(%s) is null\n", label);
+      continue;
+    }
+    if (!consumed.insert(name).second) {
+      // A second consumer would take turns with the first and break the
+      // queue's one-at-a-time order; the first serves it anyway.
+      util::consolePrint("consumer destUrl(%s) already consumed: %s\n", label, name.c_str());
+      continue;
+    }
+    Queue& q = queue(info.number);
+    Queue& route = queue(config::routeFor(cfg, name));
+    q.consumer = std::make_unique<RequestConsumer>(name, route.operation, route.producer);
+    if (route.refuse) q.consumer->refuseReplies(route.refuse);
+    if (!q.consumer->start(q.loop, cfg.brokerURI)) continue;
+    util::consolePrint("consumer destUrl(%s) success\n", label);
+  }
+}
+
+void QueueSet::stop() {
+  for (auto& q : queues_) {
+    if (q->consumer) q->consumer->beginClose();
+  }
+  for (auto& q : queues_) {
+    if (q->consumer) q->consumer->close();
+  }
+  for (auto& q : queues_) q->producer.close();
+  for (auto& q : queues_) q->loop.stop();
+}
+
+}  // namespace messaging

@@ -1,0 +1,68 @@
+// One reply queue's producer: a connection of its own, on the event loop of
+// its queue. Replies are durable messages whose body is an AMQP string (a
+// JMS client reads a TextMessage).
+#ifndef MT4BRIDGE_MESSAGING_REPLY_PRODUCER_H_
+#define MT4BRIDGE_MESSAGING_REPLY_PRODUCER_H_
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "messaging/ReplySender.h"
+
+namespace messaging {
+
+class EventLoop;
+
+class ReplyProducer : public ReplySender {
+ public:
+  ReplyProducer();
+  ~ReplyProducer() override;  // closes
+
+  ReplyProducer(const ReplyProducer&) = delete;
+  ReplyProducer& operator=(const ReplyProducer&) = delete;
+
+  // Connects on loop and opens the sender to destURI; returns once both are
+  // open (1) or have failed or timed out (-1, reported on the console and
+  // in the log). Once per producer. loop must be stopped before the
+  // producer is freed.
+  int open(EventLoop& loop, const std::string& brokerURI, const std::string& destURI);
+
+  // Sends text as one durable message and returns once the broker has
+  // accepted it (true). A message the broker refuses, or does not confirm
+  // within 10 s, is sent again, up to 8 attempts with growing pauses
+  // between them (through the pause function); a connection lost meanwhile
+  // under a failover address is reconnected and the reply sent on it. False
+  // when every attempt failed. On a producer that was never opened prints
+  // one line and returns true: there is no queue to deliver to.
+  // Thread-safe; attempts on one producer are serialised.
+  //
+  // The connection of an open producer lost for good ends the process
+  // (BrokerEndpoint.h).
+  bool send(const std::string& text) override;
+
+  // As send(text); stored, when set, runs on the producer's connection
+  // thread as soon as the broker has accepted the reply, before send
+  // returns.
+  bool send(const std::string& text, const std::function<void()>& stored);
+
+  // Closes the connection. Safe to call more than once and on a producer
+  // that was never opened.
+  void close();
+
+ private:
+  class Endpoint;
+
+  // One attempt: 0 sent, 1 not accepted, 2 not open.
+  int sendOnce(const std::string& text, const std::function<void()>& stored);
+
+  std::string destURI_;
+  std::mutex sendMutex_;  // serialises send attempts, open and close
+  std::unique_ptr<Endpoint> endpoint_;
+  bool open_ = false;
+};
+
+}  // namespace messaging
+
+#endif  // MT4BRIDGE_MESSAGING_REPLY_PRODUCER_H_
