@@ -25,9 +25,7 @@ const Answer* AnsweredRequests::find(const std::string& key) const {
 }
 
 void AnsweredRequests::remember(const std::string& key, Answer answer) {
-  auto [it, added] = answers_.insert_or_assign(key, std::move(answer));
-  (void)it;
-  if (added) order_.push_back(key);
+  if (answers_.insert_or_assign(key, std::move(answer)).second) order_.push_back(key);
   while (order_.size() > kCapacity) {
     answers_.erase(order_.front());
     order_.pop_front();

@@ -15,7 +15,6 @@ namespace messaging {
 class QueueSet::Queue {
  public:
   explicit Queue(Operation operation) : operation(std::move(operation)) {}
-  ~Queue() { loop.stop(); }
 
   const Operation operation;
   std::function<bool(const std::string&)> refuse;

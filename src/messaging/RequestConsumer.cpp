@@ -127,17 +127,8 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
           deadLettered(sequence, stored);
         }) {}
 
-  // Event thread: the broker has stored the reply of request sequence.
-  void replyStored(uint64_t sequence) {
-    auto it = inFlight_.find(sequence);
-    if (it == inFlight_.end() || it->second.deadLettering) return;
-    answered_.remember(it->second.key, Answer());
-    if (it->second.generation == generation_) it->second.delivery.accept();
-    inFlight_.erase(it);  // otherwise redelivered later, and recognised
-    grantCredit();
-  }
-
-  // Event thread: the operation of request sequence has returned.
+  // Event thread: the reply of request sequence is stored, or its
+  // operation has returned (answer: how it ended).
   void finished(uint64_t sequence, const Answer& answer) {
     auto it = inFlight_.find(sequence);
     if (it == inFlight_.end()) return;  // acknowledged with its reply
@@ -318,7 +309,7 @@ bool RequestConsumer::Worker::Reply::send(const std::string& text) {
       !(worker_.refuse_ && worker_.refuse_(text)) &&
       worker_.replies_.send(text, [this, endpoint = worker_.endpoint_, sequence = sequence_] {
         acknowledged_ = true;
-        endpoint->post([endpoint, sequence] { endpoint->replyStored(sequence); });
+        endpoint->post([endpoint, sequence] { endpoint->finished(sequence, Answer()); });
       });
   if (!delivered) answer_ = Answer{true, text};
   return delivered;
