@@ -241,22 +241,21 @@ int ReplyProducer::open(EventLoop& loop, const std::string& brokerURI,
   std::lock_guard<std::mutex> lock(sendMutex_);
   destURI_ = destURI;
   BrokerAddress address;
-  if (!BrokerEndpoint::readAddress(brokerURI, &address)) {
-    util::writeLog("Producer destURI:%s init fail\n", destURI_.c_str());
-    return -1;
+  if (BrokerEndpoint::readAddress(brokerURI, &address)) {
+    // Kept, open or not, until the producer is freed: its connection's
+    // events may come until the loop stops.
+    endpoint_ = std::make_unique<Endpoint>(address, destURI);
+    endpoint_->connect(loop);
+    std::string failure;
+    if (endpoint_->waitOpened(kOpenTimeoutMs, &failure)) {
+      open_ = true;
+      return 1;
+    }
+    util::consolePrint("Producer destURI:%s open failed: %s\n", destURI_.c_str(),
+                       failure.c_str());
   }
-  // Kept, open or not, until the producer is freed: its connection's
-  // events may come until the loop stops.
-  endpoint_ = std::make_unique<Endpoint>(address, destURI);
-  endpoint_->connect(loop);
-  std::string failure;
-  if (endpoint_->waitOpened(kOpenTimeoutMs, &failure)) {
-    open_ = true;
-    return 1;
-  }
-  util::consolePrint("Producer destURI:%s open failed: %s\n", destURI_.c_str(), failure.c_str());
   util::writeLog("Producer destURI:%s init fail\n", destURI_.c_str());
-  endpoint_->close(kCloseTimeoutMs);
+  if (endpoint_) endpoint_->close(kCloseTimeoutMs);
   return -1;
 }
 

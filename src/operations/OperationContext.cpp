@@ -1,7 +1,7 @@
 #include "operations/OperationContext.h"
 
-#include "operations/ReplyCodes.h"
 #include "operations/PumpEvent.h"
+#include "operations/ReplyCodes.h"
 #include "server/Connections.h"
 
 namespace operations {

@@ -32,11 +32,11 @@
 
 #include <json/json.h>
 
-#include "operations/ReplyCodes.h"
 #include "messaging/ReplySender.h"
 #include "operations/OperationContext.h"
 #include "operations/Refusal.h"
 #include "operations/Reply.h"
+#include "operations/ReplyCodes.h"
 #include "operations/RequestReader.h"
 #include "util/Console.h"
 #include "util/Pause.h"

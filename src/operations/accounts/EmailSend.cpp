@@ -3,10 +3,10 @@
 #include <cstring>
 #include <vector>
 
-#include "operations/ReplyCodes.h"
 #include "operations/OperationRunner.h"
 #include "operations/Refusal.h"
 #include "operations/RememberedAction.h"
+#include "operations/ReplyCodes.h"
 #include "operations/accounts/EmailSendEntity.h"
 #include "server/FieldText.h"
 #include "server/ManagerResults.h"

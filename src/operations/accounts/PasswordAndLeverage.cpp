@@ -1,8 +1,8 @@
 #include "operations/accounts/PasswordAndLeverage.h"
 
-#include "operations/ReplyCodes.h"
 #include "operations/AccountNumber.h"
 #include "operations/OperationRunner.h"
+#include "operations/ReplyCodes.h"
 #include "operations/accounts/AccountRewrite.h"
 #include "operations/accounts/UserLeverageUpdateEntity.h"
 #include "operations/accounts/UserPasswordUpdateEntity.h"

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "operations/ReplyCodes.h"
 #include "operations/AccountNumber.h"
 #include "operations/OperationRunner.h"
+#include "operations/ReplyCodes.h"
 #include "operations/accounts/UserRecordCreateEntity.h"
 #include "server/FieldText.h"
 #include "server/ManagerApi.h"

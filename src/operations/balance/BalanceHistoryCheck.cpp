@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "operations/ReplyCodes.h"
 #include "operations/Refusal.h"
+#include "operations/ReplyCodes.h"
 #include "operations/TradeComment.h"
 #include "server/FieldText.h"
 #include "server/ManagerResults.h"

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "operations/ReplyCodes.h"
 #include "operations/OpenTrades.h"
 #include "operations/OperationRunner.h"
+#include "operations/ReplyCodes.h"
 #include "operations/balance/CloseUserTradesEntity.h"
 #include "server/FieldText.h"
 #include "server/ManagerResults.h"

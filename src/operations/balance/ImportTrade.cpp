@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "operations/ReplyCodes.h"
 #include "operations/OpenTrades.h"
 #include "operations/OperationRunner.h"
 #include "operations/Refusal.h"
 #include "operations/RememberedAction.h"
+#include "operations/ReplyCodes.h"
 #include "operations/TradeComment.h"
 #include "operations/balance/BalanceHistoryCheck.h"
 #include "operations/balance/ImportTradeEntity.h"

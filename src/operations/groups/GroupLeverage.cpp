@@ -4,8 +4,8 @@
 #include <map>
 #include <string>
 
-#include "operations/ReplyCodes.h"
 #include "operations/OperationRunner.h"
+#include "operations/ReplyCodes.h"
 #include "operations/groups/GroupLeverageEntity.h"
 #include "server/FieldText.h"
 #include "server/ManagerResults.h"

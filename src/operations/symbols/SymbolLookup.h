@@ -16,8 +16,8 @@
 
 #include <string>
 
-#include "operations/ReplyCodes.h"
 #include "operations/OperationContext.h"
+#include "operations/ReplyCodes.h"
 #include "server/ManagerLink.h"
 
 namespace operations {
