@@ -5,6 +5,7 @@
 #include <json/json.h>
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,7 @@ struct Sample {
     f.text("serial", &serial);
     f.int64("login", &login);
     f.int32("leverage", &leverage);
-    f.real("amount", &amount);
+    f.real("amount", &amount, nullptr, operations::Check::kMoney);
     f.intList("logins", &logins);
     f.object("session", &session);
     f.routeType(&routeType);
@@ -105,6 +106,11 @@ TEST(RequestReader, NumbersFollowTheLibrarysConversions) {
   EXPECT_EQ(read(R"({"leverage":100.7})").leverage, 100);
   EXPECT_EQ(read(R"({"amount":12})").amount, 12.0);
   EXPECT_EQ(read(R"({"amount":-0.25})").amount, -0.25);
+  // A checked value JSON text cannot carry, in a request built in code.
+  Json::Value built;
+  built["amount"] = std::numeric_limits<double>::quiet_NaN();
+  Sample s;
+  EXPECT_EQ(operations::readRecord(built, &s).code, codes::kAmountOutOfRange);
 }
 
 TEST(RequestReader, ListsAndNestedObjects) {

@@ -375,15 +375,18 @@ TEST_F(StoreFileTest, MarkHandledChangesAndSavesOnlyAPresentRecord) {
   // A change the journal cannot take (a full disk) is not made, except a
   // movement marked carried out: kept, and written by the first snapshot
   // that can be written.
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStdout();  // the failures reported
   const platform::AppendFaultHook previous =
       platform::setAppendFaultHook([](const std::string&) { return ENOSPC; });
-  EXPECT_TRUE(balances.markHandled(HistoryKey{"c", 1}, 78));
-  EXPECT_FALSE(balances.putAndSave(makeRecord("s", "d", 1, 1, 0, 0)));
-  EXPECT_EQ(FinanceBalanceStore::Insert::kNotDurable,
-            balances.insertIfAbsentAndSave(HistoryKey{"e", 1}, makeRecord("s", "e", 1, 1, 0, 0),
-                                           nullptr));
+  const bool marked = balances.markHandled(HistoryKey{"c", 1}, 78);
+  const bool put = balances.putAndSave(makeRecord("s", "d", 1, 1, 0, 0));
+  const FinanceBalanceStore::Insert inserted = balances.insertIfAbsentAndSave(
+      HistoryKey{"e", 1}, makeRecord("s", "e", 1, 1, 0, 0), nullptr);
   platform::setAppendFaultHook(previous);
+  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(marked);
+  EXPECT_FALSE(put);
+  EXPECT_EQ(FinanceBalanceStore::Insert::kNotDurable, inserted);
   EXPECT_EQ(1u, balances.recordsOf(1).size());
   EXPECT_TRUE(balances.putAndSave(makeRecord("s", "f", 1, 2, 0, 0)));  // asks again
   for (int i = 0; i < 500 && r.order != 78; ++i) {
@@ -391,7 +394,6 @@ TEST_F(StoreFileTest, MarkHandledChangesAndSavesOnlyAPresentRecord) {
     FinanceBalanceStore again(historyPath());
     ASSERT_TRUE(again.load() == 1 && again.find(HistoryKey{"c", 1}, &r));
   }
-  testing::internal::GetCapturedStdout();
   EXPECT_EQ(78, r.order);
 }
 

@@ -119,6 +119,24 @@ TEST_F(TradeOps, ImportStoppedAfterOpeningIsFinishedWithoutASecondTrade) {
   ASSERT_TRUE(imports.find({"imp-2", kLogin}, &done));
   EXPECT_EQ(1, done.isHandle);
   EXPECT_EQ(600, done.order);
+
+  // Opened, but its ticket not on disk (a full disk): not rewritten; a
+  // repeat finds the trade by its serial instead of opening a second.
+  pumpFake.addOpenTrade(openTrade(500, 0, "t-9"));
+  normalFake.addOpenTrade(openTrade(500, 0, "t-9"));
+  int appends = 0;
+  const platform::AppendFaultHook previous = platform::setAppendFaultHook(
+      [&](const std::string&) { return ++appends >= 2 ? ENOSPC : 0; });
+  const std::string fields = R"("serial":"t-9","cmd":0,"symbol":"EURUSD","volume":10,)"
+                             R"("openPrice":1.1)";
+  EXPECT_EQ(-1013, import(fields)["code"].asInt());
+  EXPECT_EQ(-1013, import(fields)["code"].asInt());  // found by its serial, still not on disk
+  EXPECT_EQ(1, normalFake.count("AdmTradeRecordModify"));  // imp-2's only
+  platform::setAppendFaultHook(previous);
+  answer = import(fields);
+  EXPECT_EQ(200, answer["code"].asInt());
+  EXPECT_EQ(500, answer["data"]["newOrder"].asInt());
+  EXPECT_EQ(1u, normalFake.transactions().size());
 }
 
 TEST_F(TradeOps, BalanceImportMovesOnceAndAnswersItsTicketInOrder) {
@@ -139,13 +157,15 @@ TEST_F(TradeOps, BalanceImportMovesOnceAndAnswersItsTicketInOrder) {
   normalFake.addOpenTrade(openTrade(501, 6, "bal-2"));
   int appends = 0;
   const platform::AppendFaultHook previous = platform::setAppendFaultHook(
-      [&](const std::string&) { return ++appends == 2 ? ENOSPC : 0; });
+      [&](const std::string&) { return ++appends >= 2 ? ENOSPC : 0; });
   const std::string moved = R"("serial":"bal-2","cmd":6,"openPrice":100)";
   const int rewrites = normalFake.count("AdmTradeRecordModify");
   EXPECT_EQ(-1013, import(moved)["code"].asInt());
   EXPECT_EQ(rewrites, normalFake.count("AdmTradeRecordModify"));
-  EXPECT_EQ(200, import(moved)["code"].asInt());
+  EXPECT_EQ(-1013, import(moved)["code"].asInt());  // the mark still in memory only
+  EXPECT_EQ(rewrites, normalFake.count("AdmTradeRecordModify"));
   platform::setAppendFaultHook(previous);
+  EXPECT_EQ(200, import(moved)["code"].asInt());
   EXPECT_EQ(rewrites + 1, normalFake.count("AdmTradeRecordModify"));
   EXPECT_EQ(2u, normalFake.transactions().size());
 }
