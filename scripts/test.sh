@@ -65,16 +65,37 @@ finish() {  # pid, log, what
 
 beside "$results/fuzz.log" "$top/scripts/fuzz.sh" --seconds 30 --junit "$results/fuzz.xml"
 fuzz_pid=$!
-e2e plain "$top/build" "$top/tests/e2e"
+# The Windows build (mingw-w64; its dependencies are built once and cached
+# in build-win/deps) is made beside the plain pass too; its tests run under
+# Wine at the end.
+beside "$results/windows-build.log" "$top/scripts/windows-build.sh" build
+windows_pid=$!
+windows=(--ignore="$top/tests/e2e/test_windows.py")
+e2e plain "$top/build" "$top/tests/e2e" "${windows[@]}"
 finish $fuzz_pid "$results/fuzz.log" "fuzzing"
 
 beside "$results/tsan-build.log" "$top/scripts/tsan.sh" build
 tsan_pid=$!
-e2e asan "$top/build-asan" "$top/tests/e2e" \
+e2e asan "$top/build-asan" "$top/tests/e2e" "${windows[@]}" \
   --ignore="$top/tests/e2e/test_request_tool.py" --ignore="$top/tests/e2e/test_sim_server.py" \
   --ignore="$top/tests/e2e/test_sim_plugin.py"
 finish $tsan_pid "$results/tsan-build.log" "ThreadSanitizer build"
 "$top/scripts/tsan.sh" test "$results" || status=1
+
+echo "== Windows build (mingw-w64) and its tests under Wine"
+if wait $windows_pid; then
+  tail -n 3 "$results/windows-build.log"
+  why="$("$top/scripts/windows-build.sh" wine-missing)"
+  if [ -n "$why" ]; then
+    echo "Windows tests skipped: $why"
+  else
+    "$top/scripts/windows-build.sh" test "$results" >"$results/unit-wine.log" 2>&1 ||
+      { status=1; cat "$results/unit-wine.log"; }
+    e2e windows "$top/build" "$top/tests/e2e/test_windows.py"
+  fi
+else
+  status=1; cat "$results/windows-build.log"; echo "Windows build failed"
+fi
 
 "$PY" "$top/scripts/summarize_results.py" "$results"/*.xml || status=1
 exit $status

@@ -2,7 +2,10 @@
 #include "server/ManagerApi.h"
 #include "sim/ManagerClient.h"
 
+// The Windows build names its own export attribute (__declspec(dllexport)).
+#ifndef MT4SIM_EXPORT
 #define MT4SIM_EXPORT __attribute__((visibility("default")))
+#endif
 
 extern "C" {
 

@@ -1,17 +1,9 @@
 #include "sim/Socket.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstring>
+
+#include "sim/SocketCalls.h"
 
 namespace sim {
 
@@ -28,120 +20,38 @@ int remainingMs(int timeoutMs, Clock::time_point start) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// Waits for events on fd; 1 ready, 0 timeout, -1 error.
-int waitFor(int fd, short events, int timeoutMs) {
-  pollfd p{};
-  p.fd = fd;
-  p.events = events;
-  for (;;) {
-    int r = ::poll(&p, 1, timeoutMs);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return -1;
-    if (r == 0) return 0;
-    return 1;
-  }
-}
-
 ReadStatus readExact(int fd, char* buf, std::size_t n, int timeoutMs,
                      Clock::time_point start) {
   std::size_t got = 0;
   while (got < n) {
-    int w = waitFor(fd, POLLIN, remainingMs(timeoutMs, start));
+    int w = sys::waitFor(fd, false, remainingMs(timeoutMs, start));
     if (w < 0) return ReadStatus::kError;
     if (w == 0) return ReadStatus::kTimeout;
-    ssize_t r = ::recv(fd, buf + got, n - got, 0);
-    if (r == 0) return ReadStatus::kClosed;
-    if (r < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
+    const sys::Transfer r = sys::receiveSome(fd, buf + got, n - got);
+    if (r.bytes == 0) return ReadStatus::kClosed;
+    if (r.bytes < 0) {
+      if (r.retry) continue;
       return ReadStatus::kError;
     }
-    got += static_cast<std::size_t>(r);
+    got += static_cast<std::size_t>(r.bytes);
   }
   return ReadStatus::kOk;
 }
 
 }  // namespace
 
-int listenLoopback(int port, int* chosenPort) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-      ::listen(fd, 64) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  socklen_t len = sizeof(addr);
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  *chosenPort = ntohs(addr.sin_port);
-  return fd;
-}
-
-int acceptConnection(int listenFd, int timeoutMs) {
-  if (waitFor(listenFd, POLLIN, timeoutMs) != 1) return -1;
-  int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd >= 0) {
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-  }
-  return fd;
-}
-
-int connectTo(const std::string& host, int port, int timeoutMs) {
-  if (port <= 0 || port > 65535) return -1;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  std::string numeric = host == "localhost" ? "127.0.0.1" : host;
-  if (::inet_pton(AF_INET, numeric.c_str(), &addr.sin_addr) != 1) return -1;
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  int flags = ::fcntl(fd, F_GETFL, 0);
-  ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-  int r = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-  if (r != 0 && errno != EINPROGRESS) {
-    ::close(fd);
-    return -1;
-  }
-  if (r != 0) {
-    if (waitFor(fd, POLLOUT, timeoutMs) != 1) {
-      ::close(fd);
-      return -1;
-    }
-    int err = 0;
-    socklen_t len = sizeof(err);
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
-      ::close(fd);
-      return -1;
-    }
-  }
-  ::fcntl(fd, F_SETFL, flags);
-  int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-  return fd;
-}
-
 bool sendAll(int fd, const std::string& data, int timeoutMs) {
   auto start = Clock::now();
   std::size_t sent = 0;
   while (sent < data.size()) {
-    int w = waitFor(fd, POLLOUT, remainingMs(timeoutMs, start));
+    int w = sys::waitFor(fd, true, remainingMs(timeoutMs, start));
     if (w != 1) return false;
-    ssize_t r = ::send(fd, data.data() + sent, data.size() - sent,
-                       MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (r < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
+    const sys::Transfer r = sys::sendSome(fd, data.data() + sent, data.size() - sent);
+    if (r.bytes < 0) {
+      if (r.retry) continue;
       return false;
     }
-    sent += static_cast<std::size_t>(r);
+    sent += static_cast<std::size_t>(r.bytes);
   }
   return true;
 }
@@ -185,35 +95,16 @@ ReadStatus LineReader::readLine(std::string* line, std::size_t maxBytes) {
     }
     scanned = buffer_.size();
     if (buffer_.size() > maxBytes) return ReadStatus::kTooLarge;
+    if (sys::waitFor(fd_, false, -1) < 0) return ReadStatus::kError;
     char chunk[65536];
-    ssize_t r = ::recv(fd_, chunk, sizeof(chunk), 0);
-    if (r == 0) return ReadStatus::kClosed;
-    if (r < 0) {
-      if (errno == EINTR) continue;
+    const sys::Transfer r = sys::receiveSome(fd_, chunk, sizeof(chunk));
+    if (r.bytes == 0) return ReadStatus::kClosed;
+    if (r.bytes < 0) {
+      if (r.retry) continue;
       return ReadStatus::kError;
     }
-    buffer_.append(chunk, static_cast<std::size_t>(r));
+    buffer_.append(chunk, static_cast<std::size_t>(r.bytes));
   }
-}
-
-bool peerGone(int fd) {
-  if (fd < 0) return true;
-  char c;
-  for (;;) {
-    ssize_t r = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (r > 0) return false;
-    if (r == 0) return true;
-    if (errno == EINTR) continue;
-    return !(errno == EAGAIN || errno == EWOULDBLOCK);
-  }
-}
-
-void shutdownSocket(int fd) {
-  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
-}
-
-void closeSocket(int fd) {
-  if (fd >= 0) ::close(fd);
 }
 
 }  // namespace sim

@@ -29,8 +29,8 @@ constexpr const char* kFolderLockFile = "mt4bridge.lock";
 }  // namespace
 
 Service::Service()
-    : normal_(server::kManagerLibraryPath),
-      pumping_(server::kManagerLibraryPath),
+    : normal_(server::managerLibraryPath()),
+      pumping_(server::managerLibraryPath()),
       reconnection_(server::ManagerLinks{&normal_, &pumping_}, &operations::pumpEvent),
       context_{normal_, pumping_, balances_, users_, imports_, mails_, config::current()},
       queues_(boundOperations()) {}

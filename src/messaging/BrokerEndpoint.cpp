@@ -12,6 +12,7 @@
 #include <proton/work_queue.hpp>
 
 #include <atomic>
+#include <mutex>
 #include <vector>
 
 #include "config/Config.h"
@@ -43,6 +44,10 @@ std::string hostOf(const std::string& url) {
 }
 
 proton::ssl_client_options tlsOptions() {
+  // One at a time: on Windows the CA file is opened for this process alone
+  // while it is read, and a second reader meanwhile would be refused.
+  static std::mutex reading;
+  std::lock_guard<std::mutex> lock(reading);
   const std::string& caFile = config::current().brokerCaFile;
   if (caFile.empty()) return proton::ssl_client_options(proton::ssl::VERIFY_PEER_NAME);
   return proton::ssl_client_options(caFile, proton::ssl::VERIFY_PEER_NAME);
@@ -54,8 +59,11 @@ std::string trustedCas() {
 }
 
 bool isCertificateRejected(const proton::error_condition& error) {
-  // OpenSSL's reason for a failed verification of the peer's chain or name.
-  return error.description().find("certificate verify failed") != std::string::npos;
+  // The reason for a failed verification of the peer's chain or name, as
+  // OpenSSL (Linux) and SChannel (Windows) word it.
+  const std::string& why = error.description();
+  return why.find("certificate verify failed") != std::string::npos ||
+         why.find("certificate verification error") != std::string::npos;
 }
 
 std::string reportCertificateRejected(const std::string& url) {
@@ -76,8 +84,9 @@ void endProcessAfterConnectionLoss() {
   platform::exitNow(1);
 }
 
-// False when the address asks for TLS and brokerCaFile cannot be read as
-// PEM certificates; prints and logs one line (once per process).
+// False when the address asks for TLS and brokerCaFile cannot be read (PEM
+// certificates on Linux, a PKCS#12 file or a certificate store on Windows);
+// prints and logs one line (once per process).
 bool tlsUsable(const BrokerAddress& address) {
   if (!usesTls(address)) return true;
   try {

@@ -1,9 +1,10 @@
 // The trading server's manager interface, as this service uses it.
 //
-// The interface is provided by a plugin library (../libs/mtmanapi.so) that
-// exports MtManVersion and MtManCreate. The service never links against it:
-// ManagerLink loads it at run time. Every array an interface call returns is
-// owned by the plugin and must be given back with MemFree by the caller.
+// The interface is provided by a plugin library (../libs/mtmanapi.so, on
+// Windows ..\libs\mtmanapi.dll) that exports MtManVersion and MtManCreate.
+// The service never links against it: ManagerLink loads it at run time.
+// Every array an interface call returns is owned by the plugin and must be
+// given back with MemFree by the caller.
 //
 // The structures are plain data (trivially copyable, zero-filled with memset
 // or value-initialisation) so that they can be copied whole, as the

@@ -7,7 +7,6 @@ namespace server {
 
 ManagerLink::ManagerLink(const std::string& libraryPath) {
   loadLibrary(libraryPath);
-  // The sockets layer needs no start-up on this platform.
   bool valid = library_ != nullptr && version_ != nullptr && create_ != nullptr;
   if (valid) {
     mt::CManagerInterface* created = nullptr;

@@ -15,11 +15,13 @@
 #include <utility>
 
 #include "server/ManagerApi.h"
+#include "util/Platform.h"
 
 namespace server {
 
-// The default plugin path, relative to the working directory.
-constexpr const char* kManagerLibraryPath = "../libs/mtmanapi.so";
+// The default plugin path, relative to the working directory:
+// "../libs/mtmanapi.so", on Windows "..\\libs\\mtmanapi.dll".
+inline std::string managerLibraryPath() { return platform::libraryPath("../libs", "mtmanapi"); }
 
 class ManagerLink;
 
@@ -56,7 +58,7 @@ class ManagerArray {
 
 class ManagerLink {
  public:
-  // Loads the plugin at libraryPath (dlopen), resolves MtManVersion and
+  // Loads the plugin at libraryPath, resolves MtManVersion and
   // MtManCreate and creates an interface of version kManagerApiVersion.
   // When any of that fails prints "Failed to create MetaTrader 4 Manager
   // API interface\n" and the link stays without interface.
@@ -123,6 +125,8 @@ class ManagerLink {
   // Frees any module held, then loads path and resolves both exports.
   void loadLibrary(const std::string& path);
 
+  // Started before the library is loaded and ended after it is freed.
+  platform::SocketLibrary sockets_;
   void* library_ = nullptr;
   mt::MtManVersionFunc version_ = nullptr;
   mt::MtManCreateFunc create_ = nullptr;

@@ -188,10 +188,10 @@ void FinanceBalanceStore::dropJournalPrefixLocked(uint64_t covered) {
     reportFailure("read " + journalPath_);
     return;
   }
-  if (!platform::replaceFileDurably(journalPath_, rest, &error) ||
-      !journal_.open(journalPath_, kWholeFile, &error)) {
-    reportFailure(error);
-  }
+  // Closed while it is replaced: Windows renames nothing over an open file.
+  journal_.close();
+  const bool replaced = platform::replaceFileDurably(journalPath_, rest, &error);
+  if (!journal_.open(journalPath_, kWholeFile, &error) || !replaced) reportFailure(error);
 }
 
 void FinanceBalanceStore::stopCompactionThread() {

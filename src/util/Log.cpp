@@ -36,7 +36,7 @@ std::string dayFilePath(const std::string& directory, const std::tm& local) {
 // Opens the day's file for appending, unbuffered: the entry, written in one
 // call, reaches the file without a buffer being set up for it.
 std::FILE* openForAppend(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "a");
+  std::FILE* file = std::fopen(path.c_str(), "ab");
   if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
   return file;
 }

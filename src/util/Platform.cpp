@@ -1,4 +1,5 @@
 #include "util/Platform.h"
+#include "util/PlatformFiles.h"
 
 #include <cerrno>
 #include <clocale>
@@ -41,6 +42,10 @@ void sleepMilliseconds(int ms) {
   }
 }
 
+std::string libraryPath(const std::string& folder, const std::string& name) {
+  return folder + "/" + name + ".so";
+}
+
 void* loadLibrary(const std::string& path) {
   return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
@@ -61,26 +66,19 @@ std::string lastLibraryError() {
 
 void setUserDefaultLocale() { std::setlocale(LC_ALL, ""); }
 
-bool syncFile(int fd) { return ::fsync(fd) == 0; }
+namespace sys {
 
-bool renameReplace(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
+int openFile(const std::string& path, OpenMode mode) {
+  const int flags = mode == OpenMode::kReplace  ? O_WRONLY | O_CREAT | O_TRUNC
+                    : mode == OpenMode::kAppend ? O_WRONLY | O_CREAT | O_APPEND
+                                                : O_RDWR | O_CREAT;
+  return ::open(path.c_str(), flags | O_CLOEXEC, 0644);
 }
 
-bool syncDirectoryOf(const std::string& path) {
-  std::string dir = ".";
-  auto slash = path.find_last_of('/');
-  if (slash != std::string::npos) dir = slash == 0 ? "/" : path.substr(0, slash);
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return false;
-  bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
-}
+void closeFile(int fd) { ::close(fd); }
 
-namespace {
+void removeFile(const std::string& path) { ::unlink(path.c_str()); }
 
-// Writes all of data to fd, retrying short writes; false on an error.
 bool writeAll(int fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
@@ -92,112 +90,45 @@ bool writeAll(int fd, const std::string& data) {
   return true;
 }
 
-}  // namespace
+bool flushToDisk(int fd) { return ::fdatasync(fd) == 0; }
 
-bool replaceFileDurably(const std::string& path, const std::string& data,
-                        std::string* error) {
-  const std::string temp = path + ".tmp";
-  auto fail = [&](const char* step) {
-    if (error) *error = std::string(step) + " " + temp + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
-    return false;
-  };
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return fail("open");
-  const char* step = !writeAll(fd, data) ? "write" : ::fsync(fd) != 0 ? "fsync" : nullptr;
-  if (step != nullptr) {
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-    return fail(step);
-  }
-  if (::close(fd) != 0) return fail("close");
-  if (::rename(temp.c_str(), path.c_str()) != 0) return fail("rename");
-  syncDirectoryOf(path);
-  return true;
-}
+bool cutTo(int fd, uint64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)) == 0; }
 
-AppendFile::~AppendFile() { close(); }
-
-bool AppendFile::open(const std::string& path, uint64_t keepBytes, std::string* error) {
-  close();
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+bool sizeOf(int fd, uint64_t* size) {
   struct stat st{};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    if (error) *error = "open " + path + ": " + std::strerror(errno);
-    if (fd >= 0) ::close(fd);
-    return false;
-  }
-  uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (size > keepBytes) {
-    if (::ftruncate(fd, static_cast<off_t>(keepBytes)) != 0 || ::fsync(fd) != 0) {
-      if (error) *error = "truncate " + path + ": " + std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    size = keepBytes;
-  }
-  // A new file's name must survive a crash too.
-  if (st.st_size == 0) syncDirectoryOf(path);
-  fd_ = fd;
-  size_ = size;
-  path_ = path;
+  if (::fstat(fd, &st) != 0) return false;
+  *size = static_cast<uint64_t>(st.st_size);
   return true;
 }
 
-bool AppendFile::append(const std::string& data, std::string* error) {
-  if (fd_ < 0) {
-    if (error) *error = "append: the file is not open";
+bool renameOver(const std::string& from, const std::string& to, std::string* why) {
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    *why = std::strerror(errno);
     return false;
   }
-  // After a failed append a partial write may stand at the end: it is cut
-  // back before anything else is written, so that nothing joins it.
-  if (cutPending_ && ::ftruncate(fd_, static_cast<off_t>(size_)) == 0) cutPending_ = false;
-  const int fault = appendFault(path_);
-  if (fault != 0) errno = fault;
-  const bool ok = fault == 0 && !cutPending_ && writeAll(fd_, data) && ::fdatasync(fd_) == 0;
-  if (!ok) {
-    if (error) *error = std::string("append: ") + std::strerror(errno);
-    cutPending_ = cutPending_ || ::ftruncate(fd_, static_cast<off_t>(size_)) != 0;
-    return false;
-  }
-  size_ += data.size();
+  syncFolderOf(to);
   return true;
 }
 
-void AppendFile::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  size_ = 0;
-  cutPending_ = false;
-  path_.clear();
+void syncFolderOf(const std::string& path) {
+  std::string dir = ".";
+  auto slash = path.find_last_of('/');
+  if (slash != std::string::npos) dir = slash == 0 ? "/" : path.substr(0, slash);
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 
-FileLock::~FileLock() { release(); }
-
-bool FileLock::acquire(const std::string& path, std::string* error) {
-  release();
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (error) *error = "open " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (error) {
-      *error = errno == EWOULDBLOCK ? path + " is locked by another process"
-                                    : "lock " + path + ": " + std::strerror(errno);
-    }
-    ::close(fd);
-    return false;
-  }
-  fd_ = fd;
-  return true;
+LockResult lockWithoutWaiting(int fd) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return LockResult::kLocked;
+  return errno == EWOULDBLOCK ? LockResult::kBusy : LockResult::kFailed;
 }
 
-void FileLock::release() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+}  // namespace sys
+
+SocketLibrary::SocketLibrary() : started_(true) {}
+SocketLibrary::~SocketLibrary() = default;
 
 int readKeyNoEcho() {
   unsigned char c = 0;

@@ -1,5 +1,6 @@
-// The few operating-system calls the service makes, kept in one place so
-// that another platform needs only another Platform.cpp.
+// The few operating-system calls the service makes, kept in one place:
+// Platform.cpp for Linux (POSIX), PlatformWindows.cpp for Windows. Nothing
+// else in the service needs to know which system it runs on.
 #ifndef MT4BRIDGE_UTIL_PLATFORM_H_
 #define MT4BRIDGE_UTIL_PLATFORM_H_
 
@@ -23,6 +24,9 @@ bool makeDirectory(const std::string& path);
 void sleepMilliseconds(int ms);
 
 // Dynamic libraries. A handle is opaque; null means failure.
+// libraryPath("../libs", "mtmanapi") is "../libs/mtmanapi.so" on Linux and
+// "..\\libs\\mtmanapi.dll" on Windows.
+std::string libraryPath(const std::string& folder, const std::string& name);
 void* loadLibrary(const std::string& path);
 void* findSymbol(void* library, const char* name);
 void freeLibrary(void* library);
@@ -32,11 +36,6 @@ std::string lastLibraryError();
 // Sets the process locale (all categories) to the user's default. Called
 // once at start-up, before any thread is started.
 void setUserDefaultLocale();
-
-// Renames from over to atomically; flushes the data of path to disk first.
-bool syncFile(int fd);
-bool renameReplace(const std::string& from, const std::string& to);
-bool syncDirectoryOf(const std::string& path);
 
 // Replaces the file at path with data so that a crash at any moment leaves
 // either the previous file or the new one, whole: writes path + ".tmp",
@@ -105,16 +104,33 @@ class FileLock {
   int fd_ = -1;
 };
 
+// Holds the system's sockets library started for its lifetime: Winsock 2.2
+// (WSAStartup, then WSACleanup) on Windows, nothing on Linux. Each manager
+// link holds one, since the manager library's sockets need it.
+class SocketLibrary {
+ public:
+  SocketLibrary();
+  ~SocketLibrary();
+  SocketLibrary(const SocketLibrary&) = delete;
+  SocketLibrary& operator=(const SocketLibrary&) = delete;
+
+  bool started() const { return started_; }
+
+ private:
+  bool started_ = false;
+};
+
 // Console input. readKeyNoEcho reads one key without echo and without
-// waiting for Enter when standard input is a terminal (otherwise the next
-// byte of the stdin stream);
-// returns -1 at end of input.
+// waiting for Enter when standard input is a terminal or console (otherwise
+// the next byte of the stdin stream); returns -1 at end of input.
 int readKeyNoEcho();
 
-// Termination signals (SIGTERM, SIGINT). blockTerminationSignals is called
-// by the main thread before any other thread starts, so every thread
-// inherits the block; waitTerminationSignal then blocks its caller until
-// one arrives and returns its number.
+// Termination signals (SIGTERM, SIGINT; on Windows Ctrl-C, Ctrl-Break and
+// the console's close, reported as SIGINT, SIGBREAK and SIGTERM).
+// blockTerminationSignals is called by the main thread before any other
+// thread starts, so every thread inherits the block (on Windows it installs
+// the console's control handler); waitTerminationSignal then blocks its
+// caller until one arrives and returns its number.
 void blockTerminationSignals();
 int waitTerminationSignal();
 

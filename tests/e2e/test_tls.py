@@ -9,11 +9,8 @@ import pytest
 
 import make_config
 from fixtures.broker import receive_messages, send_text
-from fixtures.tls import BROKER_USER, tls_broker, tls_files  # noqa: F401 (fixtures)
-
-AUTH = {"user": BROKER_USER[0], "password": BROKER_USER[1]}
-REFUSED = "broker certificate refused at %s: it must be signed by a CA of brokerCaFile %s " \
-          "and name the host %s\n"
+from fixtures.tls import AUTH, REFUSED, tls_config
+from fixtures.tls import tls_broker, tls_files  # noqa: F401 (fixtures)
 
 
 @pytest.fixture
@@ -30,11 +27,6 @@ def broker(tls_broker):
     """The broker of service_factory's services: the TLS one. The tests' own
     clients use its plain port."""
     return tls_broker
-
-
-def tls_config(uri, ca):
-    return {"brokerURI": uri, "brokerCaFile": ca, "activeMqName": AUTH["user"],
-            "activeMqPassword": AUTH["password"]}
 
 
 def send(svc, key, payload):

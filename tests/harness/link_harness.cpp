@@ -67,8 +67,8 @@ int main() {
   }
   gUsers = &users;
 
-  server::ManagerLink normal(server::kManagerLibraryPath);
-  server::ManagerLink pumping(server::kManagerLibraryPath);
+  server::ManagerLink normal(server::managerLibraryPath());
+  server::ManagerLink pumping(server::managerLibraryPath());
   operations::setPumpTargets(&balances, &users, &pumping);
 
   std::signal(SIGTERM, onSignal);

@@ -8,7 +8,9 @@
 namespace {
 
 bool askWith(const std::string& input, std::string* printed) {
-  std::FILE* in = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
+  std::FILE* in = std::tmpfile();
+  std::fwrite(input.data(), 1, input.size(), in);
+  std::rewind(in);
   testing::internal::CaptureStdout();
   bool result = app::askExit(in);
   *printed = testing::internal::GetCapturedStdout();

@@ -3,11 +3,9 @@
 #ifndef MT4BRIDGE_TESTS_TEMP_DIR_H_
 #define MT4BRIDGE_TESTS_TEMP_DIR_H_
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -16,9 +14,12 @@ namespace test_util {
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "mt4bridge-XXXXXX").string();
-    char* made = ::mkdtemp(tmpl.data());
-    path_ = made ? made : tmpl;
+    std::random_device random;
+    std::filesystem::path made;
+    do {
+      made = std::filesystem::temp_directory_path() / ("mt4bridge-" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(made));
+    path_ = made.string();
   }
   ~TempDir() {
     std::error_code ec;
