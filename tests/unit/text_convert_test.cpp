@@ -71,10 +71,11 @@ TEST(WstringToString, ConvertsToTheLocaleAndMarksTheUnrepresentable) {
 
 TEST(StringToLPCWSTR, WidensLocaleText) {
   Utf8Locale utf8;
-  if (!utf8.set()) GTEST_SKIP() << "no UTF-8 locale in this C runtime";
   EXPECT_EQ(util::stringToLPCWSTR("127.0.0.1:443"), L"127.0.0.1:443");
   EXPECT_EQ(util::stringToLPCWSTR(""), L"");
-  EXPECT_EQ(util::stringToLPCWSTR("a\xFF" "b"), L"a?b");
+  if (utf8.set()) {  // not in Windows' msvcrt
+    EXPECT_EQ(util::stringToLPCWSTR("a\xFF" "b"), L"a?b");
+  }
 }
 
 TEST(MaskSecrets, HidesEveryPasswordValueAtAnyDepth) {
