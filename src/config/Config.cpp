@@ -101,6 +101,10 @@ ParseResult parseConfig(const std::string& text, ConfigRecord* out) {
   if (ok && root.isMember("startupPauseMs") && !root["startupPauseMs"].isNull()) {
     ok = readInt32(root, "startupPauseMs", &r.startupPauseMs) && r.startupPauseMs >= 0;
   }
+  ok = ok && readText(root, "metricsAddress", &r.metricsAddress);
+  if (ok && root.isMember("logRetentionDays") && !root["logRetentionDays"].isNull()) {
+    ok = readInt32(root, "logRetentionDays", &r.logRetentionDays) && r.logRetentionDays >= 0;
+  }
   if (!ok) return ParseResult::kMalformed;
   // Stored as the low 32 bits of the 64-bit value.
   r.pumpUpdateBidAsk = static_cast<int>(static_cast<std::uint32_t>(

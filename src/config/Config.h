@@ -59,6 +59,12 @@ struct ConfigRecord {
   // The pause at start between the first connection attempt and the
   // queues (optional key; tests shorten it).
   int startupPauseMs = 10000;
+  // "host:port" of the Prometheus /metrics endpoint (optional key); empty =
+  // no endpoint.
+  std::string metricsAddress;
+  // Daily log files older than this many days are removed when a day's
+  // first entry is written (optional key); 0 = every file is kept.
+  int logRetentionDays = 0;
 
   // True when the broker is contacted with a user name and password: both
   // must be set.
