@@ -11,7 +11,10 @@
 // each request queue and its reply queue have a connection each on one
 // event-loop thread, and the operation runs on a worker thread beside it.
 //
-// Usage: messaging_latency_bench <amqp-url> [rounds] [requests-per-round]
+// With --metrics the service's rounds run twice, without and with the
+// metrics endpoint open (on 127.0.0.1, a free port), interleaved.
+//
+// Usage: messaging_latency_bench [--metrics] <amqp-url> [rounds] [requests-per-round]
 // Figures go to standard error; the service's console lines to standard
 // output (redirect them).
 #include <proton/connection.hpp>
@@ -47,6 +50,7 @@
 #include "messaging/ReplyWriter.h"
 #include "util/Json.h"
 #include "util/Log.h"
+#include "util/Metrics.h"
 
 namespace {
 
@@ -214,17 +218,44 @@ bool round(Client& client, long long* serial, int requests, Figures* f) {
   return true;
 }
 
+// A round with the metrics endpoint open.
+bool roundWithMetrics(Client& client, long long* serial, int requests, Figures* f) {
+  std::string error;
+  if (!metrics::start("127.0.0.1:0", "bench", &error)) {
+    std::fprintf(stderr, "metrics: %s\n", error.c_str());
+    return false;
+  }
+  const bool ok = round(client, serial, requests, f);
+  metrics::stop();
+  return ok;
+}
+
 void print(const char* name, const Figures& f) {
-  std::fprintf(stderr, "%-8s latency median %8.0f us  p99 %8.0f us   throughput %8.1f req/s\n",
+  std::fprintf(stderr, "%-9s latency median %8.0f us  p99 %8.0f us   throughput %8.1f req/s\n",
                name, percentile(f.latenciesUs, 0.5), percentile(f.latenciesUs, 0.99),
                f.requests / f.seconds);
+}
+
+void printRatio(const char* name, const Figures& f, const char* baseName, const Figures& base) {
+  std::fprintf(stderr,
+               "%s / %s: median latency %.3fx (target <= 1.10)  p99 %.3fx  "
+               "throughput %.3f (target >= 0.90)\n",
+               name, baseName, percentile(f.latenciesUs, 0.5) / percentile(base.latenciesUs, 0.5),
+               percentile(f.latenciesUs, 0.99) / percentile(base.latenciesUs, 0.99),
+               (f.requests / f.seconds) / (base.requests / base.seconds));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool withMetrics = argc > 1 && std::string(argv[1]) == "--metrics";
+  if (withMetrics) {
+    --argc;
+    ++argv;
+  }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s amqp://host:port [rounds] [requests-per-round]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--metrics] amqp://host:port [rounds] [requests-per-round]\n",
+                 argv[0]);
     return 2;
   }
   std::string url = argv[1];
@@ -274,10 +305,19 @@ int main(int argc, char** argv) {
   Figures warm;
   bool ok = round(serviceClient, &serial, 50, &warm) && round(echo1Client, &serial, 50, &warm) &&
             round(echo2Client, &serial, 50, &warm);
-  Figures service, bare1, bare2;
+  Figures service, serviceMetrics, bare1, bare2;
+  // The service's rounds with and without metrics take turns at going first.
+  auto serviceRounds = [&](int r) {
+    if (!withMetrics) return round(serviceClient, &serial, requests, &service);
+    if (r % 2 == 0) {
+      return round(serviceClient, &serial, requests, &service) &&
+             roundWithMetrics(serviceClient, &serial, requests, &serviceMetrics);
+    }
+    return roundWithMetrics(serviceClient, &serial, requests, &serviceMetrics) &&
+           round(serviceClient, &serial, requests, &service);
+  };
   for (int r = 0; ok && r < rounds; ++r) {
-    ok = round(serviceClient, &serial, requests, &service) &&
-         round(echo1Client, &serial, requests, &bare1) &&
+    ok = serviceRounds(r) && round(echo1Client, &serial, requests, &bare1) &&
          round(echo2Client, &serial, requests, &bare2);
   }
   if (!ok) {
@@ -288,16 +328,14 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "\n%d rounds x %d requests each (sequential for latency, one burst for throughput)\n",
                rounds, requests);
   print("service", service);
+  if (withMetrics) print("service+m", serviceMetrics);
   print("echo 1c", bare1);
   print("echo 2c", bare2);
-  for (const auto& [name, bare] : {std::pair<const char*, const Figures*>{"echo 1c", &bare1},
-                                    {"echo 2c", &bare2}}) {
-    std::fprintf(stderr,
-                 "service / %s: median latency %.3fx (target <= 1.10)  p99 %.3fx  "
-                 "throughput %.3f (target >= 0.90)\n",
-                 name, percentile(service.latenciesUs, 0.5) / percentile(bare->latenciesUs, 0.5),
-                 percentile(service.latenciesUs, 0.99) / percentile(bare->latenciesUs, 0.99),
-                 (service.requests / service.seconds) / (bare->requests / bare->seconds));
+  printRatio("service", service, "echo 1c", bare1);
+  printRatio("service", service, "echo 2c", bare2);
+  if (withMetrics) {
+    printRatio("service+metrics", serviceMetrics, "echo 2c", bare2);
+    printRatio("service+metrics", serviceMetrics, "service", service);
   }
 
   stopping = true;

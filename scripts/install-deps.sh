@@ -11,7 +11,7 @@ PACKAGES=(
   clang-14 libclang-rt-14-dev llvm-14
   openjdk-17-jdk-headless maven
   python3 python3-pytest python3-pytest-xdist python3-qpid-proton python3-jsonschema python3-stomp
-  procps openssl
+  procps openssl libsystemd-dev prometheus-cpp-dev prometheus
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix patch
 )
 # Runs the Windows build's tests; where it cannot be installed they are

@@ -7,7 +7,8 @@
 #
 #   scripts/run-demo.sh          then type 1 and a key to stop, or Ctrl-C
 #
-# Ports (override with env): AMQP 5672, OpenWire 61616, trading server 4443.
+# Ports (override with env): AMQP 5672, OpenWire 61616, trading server 4443;
+# the kept config.ini is set to them on every run.
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$top"
@@ -24,9 +25,29 @@ run="$top/run"
 mkdir -p "$run/service" "$run/libs" "$run/log/mt4" "$run/broker" "$run/sim"
 cp -f "$top/build/sim/mtmanapi.so" "$run/libs/mtmanapi.so"
 [ -f "$run/sim/state.json" ] || cp "$top/sim/demo-state.json" "$run/sim/state.json"
-[ -f "$run/service/config.ini" ] || /usr/bin/python3 "$top/tools/make_config.py" \
-  "$run/service/config.ini" --server "127.0.0.1:$SIM_PORT" --login 1 \
-  --password managerpass --broker "amqp://127.0.0.1:$AMQP_PORT"
+# config.ini is written on the first run and kept with its edits; on every
+# run its trading server and broker addresses are set to this run's ports.
+if [ -f "$run/service/config.ini" ]; then
+  /usr/bin/python3 - "$run/service/config.ini" "127.0.0.1:$SIM_PORT" \
+    "amqp://127.0.0.1:$AMQP_PORT" "$top/tools" <<'EOF'
+import json, sys
+path, server, broker, tools = sys.argv[1:]
+sys.path.insert(0, tools)
+import make_config
+with open(path) as f:
+    try:
+        cfg = json.load(f)
+    except ValueError as e:
+        sys.exit("%s is not plain JSON (%s): set server %s and brokerURI %s in it by hand"
+                 % (path, e, server, broker))
+cfg.update(server=server, brokerURI=broker)
+make_config.write(path, cfg)
+EOF
+else
+  /usr/bin/python3 "$top/tools/make_config.py" \
+    "$run/service/config.ini" --server "127.0.0.1:$SIM_PORT" --login 1 \
+    --password managerpass --broker "amqp://127.0.0.1:$AMQP_PORT"
+fi
 
 sim_pid=""
 cleanup() {

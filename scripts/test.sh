@@ -35,6 +35,11 @@ echo "== unit tests (AddressSanitizer + UBSan build)"
 ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs" \
   --output-junit "$results/unit-asan.xml" || status=1
 
+echo "== alerting rules (promtool)"
+rules_failed=0
+promtool test rules "$top/deploy/prometheus/alerts.test.yml" || { rules_failed=1; status=1; }
+echo "<testsuite name=\"alert-rules\" tests=\"1\" failures=\"$rules_failed\"/>" >"$results/alert-rules.xml"
+
 # The end-to-end suite runs twice: against the plain binaries, and against
 # the AddressSanitizer + UBSan binaries (service, simulator, plugin,
 # harnesses), so a memory fault on a real request path fails the run. The

@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/ConsoleInput.h"
+#include "app/Version.h"
 #include "config/Config.h"
 #include "operations/PumpEvent.h"
 #include "operations/Routes.h"
@@ -12,8 +14,10 @@
 #include "server/FieldText.h"
 #include "server/ManagerResults.h"
 #include "server/StopFlag.h"
+#include "store/StoreCheck.h"
 #include "util/Console.h"
 #include "util/Log.h"
+#include "util/Metrics.h"
 #include "util/Pause.h"
 #include "util/Platform.h"
 #include "util/TextConvert.h"
@@ -25,6 +29,15 @@ constexpr int kListRetryMs = 10000;
 // Held for the life of the process: a second service in the same working
 // folder would share and overwrite the stores.
 constexpr const char* kFolderLockFile = "mt4bridge.lock";
+
+// Prints and logs why start-up stops; false.
+bool refused(const std::string& cause) {
+  // A store file changed between its load and its check: the check found
+  // nothing, yet the load failed.
+  util::printAndLog("%s\n", cause.empty() ? "a store file changed while it was loaded"
+                                           : cause.c_str());
+  return false;
+}
 
 }  // namespace
 
@@ -47,9 +60,8 @@ messaging::QueueSet::Operations Service::boundOperations() {
 int Service::run() {
   std::thread(&Service::signalLoop, this).detach();
 
-  bool started = config::loadConfig() >= 0 && lockFolder() &&
-                 store::loadFinanceBalanceHistory(balances_) >= 0 && users_.load() >= 0 &&
-                 imports_.load() >= 0 && mails_.load() >= 0 && init() > 0;
+  bool started = loadSettings() && lockFolder() && startMetrics() && loadStores() &&
+                 init() > 0;
   if (!started) {
     startFailed_ = true;
     pauseConsole();
@@ -64,6 +76,20 @@ int Service::run() {
   for (;;) util::pauseMs(60 * 60 * 1000);
 }
 
+bool Service::loadSettings() {
+  std::vector<std::string> problems;
+  if (config::loadConfig(&problems) > 0) {
+    util::setLogRetentionDays(config::current().logRetentionDays);
+    return true;
+  }
+  return refused(problems.empty() ? std::string("config.ini cannot be used") : problems.front());
+}
+
+void Service::tellMissingInterface() {
+  // Both links load the same library: one line says why.
+  if (!normal_.hasInterface()) util::printAndLog("%s\n", normal_.problem().c_str());
+}
+
 bool Service::lockFolder() {
   std::string error;
   if (folderLock_.acquire(kFolderLockFile, &error)) return true;
@@ -72,7 +98,25 @@ bool Service::lockFolder() {
   return false;
 }
 
+bool Service::startMetrics() {
+  const std::string& address = config::current().metricsAddress;
+  std::string error;
+  if (address.empty() || metrics::start(address, versionText(), &error)) return true;
+  return refused("metrics endpoint " + address + " cannot be opened: " + error);
+}
+
+bool Service::loadStores() {
+  if (store::loadFinanceBalanceHistory(balances_) < 0) {
+    return refused(store::historyStoreProblem(balances_.path()));
+  }
+  if (users_.load() < 0) return refused(store::userInfoProblem(store::kUserInfoFile));
+  if (imports_.load() < 0) return refused(store::historyStoreProblem(imports_.path()));
+  if (mails_.load() < 0) return refused(store::historyStoreProblem(mails_.path()));
+  return true;
+}
+
 int Service::init() {
+  tellMissingInterface();
   const config::ConfigRecord& cfg = config::current();
   util::consoleWPrint(L"Server: %ls\n", util::stringToLPCWSTR(cfg.server).c_str());
 
@@ -92,6 +136,7 @@ int Service::init() {
   }
   queues_.startRequests();
   util::printAndLog("init success\n");
+  notifier_.ready();
   return 1;
 }
 
@@ -158,6 +203,7 @@ void Service::cleanup() {
 
 void Service::shutdown() {
   server::requestStop();
+  notifier_.stopping();
   std::lock_guard<std::mutex> lock(lifecycle_);
   stopAll();
   // No request or pumped event changes a store any more: each writes its
@@ -166,6 +212,30 @@ void Service::shutdown() {
   imports_.close();
   mails_.close();
   util::printAndLog("service stopped\n");
+}
+
+namespace {
+
+// A request worker on one request this long is hung: no operation takes it
+// (its calls and pauses are bounded), so the watchdog is no longer fed.
+constexpr int kHungRequestMs = 5 * 60 * 1000;
+
+const char* upOrDown(server::ManagerLink& link) {
+  return link.call(0, [](mt::CManagerInterface& m) { return m.IsConnected(); }) != 0 ? "up"
+                                                                                      : "down";
+}
+
+}  // namespace
+
+bool Service::alive() {
+  return reconnection_.alive() && queues_.workersAlive(kHungRequestMs);
+}
+
+std::string Service::statusText() {
+  int made = 0;
+  const int open = queues_.openConnections(&made);
+  return util::formatText("trading server: normal %s, pumping %s; broker: %d of %d connections open",
+                          upOrDown(normal_), upOrDown(pumping_), open, made);
 }
 
 void Service::signalLoop() {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "app/ServiceNotifier.h"
 #include "config/QueueTable.h"
 #include "messaging/QueueSet.h"
 #include "operations/OperationContext.h"
@@ -37,9 +38,23 @@ class Service {
   int run();
 
  private:
+  // The start-up steps before init(), in this order. Each returns false
+  // after one console and log line that names the cause and where it lies.
+  //
+  // Reads config.ini into the process-wide record, and the log's retention
+  // from it.
+  bool loadSettings();
   // Takes the working folder's lock before any store is read; false (with
   // one console and log line) when another process holds it.
   bool lockFolder();
+  // Opens the metrics endpoint when config.ini names metricsAddress.
+  bool startMetrics();
+  // Loads the four stores.
+  bool loadStores();
+  // When the plugin could not give an interface, one console and log line
+  // says why. Start-up goes on without it, as before: the links have no
+  // interface, and the service waits on the server's symbol list.
+  void tellMissingInterface();
   // Brings the service up: 1 when every producer and consumer was created,
   // -1 otherwise (after cleanup()).
   int init();
@@ -56,6 +71,10 @@ class Service {
   // Waits for SIGTERM/SIGINT, stops the service and ends the process.
   void signalLoop();
 
+  // The service manager's view: every part that must run is alive, and a
+  // status line of the links and the broker connections.
+  bool alive();
+  std::string statusText();
   void subscribeSymbols();
   void loadAccountList();
   messaging::QueueSet::Operations boundOperations();
@@ -70,6 +89,7 @@ class Service {
   server::ReconnectionThread reconnection_;
   operations::OperationContext context_;
   messaging::QueueSet queues_;
+  ServiceNotifier notifier_{[this] { return alive(); }, [this] { return statusText(); }};
 
   // Held by the steps of init() that open broker endpoints and by
   // shutdown(), so a signal never closes what is being opened.

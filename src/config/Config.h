@@ -5,6 +5,7 @@
 #define MT4BRIDGE_CONFIG_CONFIG_H_
 
 #include <string>
+#include <vector>
 
 namespace config {
 
@@ -82,11 +83,22 @@ enum class ParseResult {
 
 // Reads a settings text into *out. On kMalformed *out is left untouched
 // (never partly read); on kOk and kIncomplete it holds every value read.
-ParseResult parseConfig(const std::string& text, ConfigRecord* out);
+// When problems is not null, every problem found is appended to it, one
+// line each without line feed, naming the file and the key, e.g.
+//   config.ini is not valid JSON: Line 3, Column 2: Missing ',' or '}' in object declaration
+//   config.ini: "login" must be a whole number from -2147483648 to 2147483647
+//   config.ini: "server" is missing or empty
+// A text that is not JSON or not an object gives one problem; otherwise
+// every key is checked, the required ones last.
+ParseResult parseConfig(const std::string& text, ConfigRecord* out,
+                        std::vector<std::string>* problems = nullptr);
 
 // Reads config.ini from the working directory into the process-wide record.
-// 1 when read and complete, -1 otherwise. Prints and logs nothing.
-int loadConfig();
+// 1 when read and complete, -1 otherwise. Prints and logs nothing; when
+// problems is not null, appends to it what parseConfig finds, or one line
+// when the file is missing or cannot be read (naming the working
+// directory).
+int loadConfig(std::vector<std::string>* problems = nullptr);
 
 // The process-wide record.
 const ConfigRecord& current();

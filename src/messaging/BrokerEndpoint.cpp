@@ -242,12 +242,14 @@ void BrokerEndpoint::setError(const std::string& text) {
 }
 
 void BrokerEndpoint::on_connection_open(proton::connection& c) {
+  connected_ = true;
   reconnection_->opened(c);
   opened(c, !openedBefore_);
   openedBefore_ = true;
 }
 
 void BrokerEndpoint::on_transport_error(proton::transport& t) {
+  connected_ = false;
   std::string refusal;
   const bool refused = reconnection_->certificateRefused(t, starting(), &refusal);
   if (!refused) {
@@ -259,6 +261,7 @@ void BrokerEndpoint::on_transport_error(proton::transport& t) {
 }
 
 void BrokerEndpoint::on_transport_close(proton::transport&) {
+  connected_ = false;
   {
     std::lock_guard<std::mutex> lock(mu_);
     workQueue_ = nullptr;

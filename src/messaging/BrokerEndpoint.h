@@ -82,6 +82,10 @@ class BrokerEndpoint : public proton::messaging_handler {
   // connection is then expected.
   bool close(int ms);
 
+  // True while the connection is open (from its opening to an interruption
+  // or its end); from any thread.
+  bool connected() const { return connected_; }
+
   // The last error the connection reported ("" when none).
   std::string error() const;
 
@@ -136,6 +140,7 @@ class BrokerEndpoint : public proton::messaging_handler {
   std::string error_;
   std::atomic<bool> closing_{false};  // set under mu_
   bool ended_ = true;  // no connection, or it has finished
+  std::atomic<bool> connected_{false};
 };
 
 }  // namespace messaging

@@ -14,7 +14,7 @@ namespace messaging {
 // stopped first, before the endpoints whose events it runs are freed.
 class QueueSet::Queue {
  public:
-  explicit Queue(Operation operation) : operation(std::move(operation)) {}
+  Queue(const char* key, Operation operation) : operation(std::move(operation)), producer(key) {}
 
   const Operation operation;
   std::function<bool(const std::string&)> refuse;
@@ -25,11 +25,35 @@ class QueueSet::Queue {
 
 QueueSet::QueueSet(Operations operations) {
   for (size_t i = 0; i < queues_.size(); ++i) {
-    queues_[i] = std::make_unique<Queue>(std::move(operations[i]));
+    const config::QueueInfo& info = config::queueTable()[i];
+    queues_[i] = std::make_unique<Queue>(info.requestKey, std::move(operations[i]));
   }
 }
 
 QueueSet::~QueueSet() { stop(); }
+
+int QueueSet::openConnections(int* made) const {
+  int open = 0;
+  *made = 0;
+  for (const std::unique_ptr<Queue>& q : queues_) {
+    if (q->producer.opened()) {
+      ++*made;
+      open += q->producer.connected() ? 1 : 0;
+    }
+    if (q->consumer) {
+      ++*made;
+      open += q->consumer->connected() ? 1 : 0;
+    }
+  }
+  return open;
+}
+
+bool QueueSet::workersAlive(int hungAfterMs) const {
+  for (const std::unique_ptr<Queue>& q : queues_) {
+    if (q->consumer && !q->consumer->workerAlive(hungAfterMs)) return false;
+  }
+  return true;
+}
 
 QueueSet::Queue& QueueSet::queue(int number) { return *queues_[static_cast<size_t>(number - 1)]; }
 
@@ -74,8 +98,10 @@ void QueueSet::startRequests() {
       continue;
     }
     Queue& q = queue(info.number);
-    Queue& route = queue(config::routeFor(cfg, name));
-    q.consumer = std::make_unique<RequestConsumer>(name, route.operation, route.producer);
+    const int routed = config::routeFor(cfg, name);
+    Queue& route = queue(routed);
+    q.consumer = std::make_unique<RequestConsumer>(name, config::queueInfo(routed).requestKey,
+                                                   route.operation, route.producer);
     if (route.refuse) q.consumer->refuseReplies(route.refuse);
     if (!q.consumer->start(q.loop, cfg.brokerURI)) continue;
     util::consolePrint("consumer destUrl(%s) success\n", label);

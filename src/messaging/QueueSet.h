@@ -41,13 +41,20 @@ class QueueSet {
   // gets no second consumer ("... already consumed: <name>"): one queue is
   // served one request at a time, in arrival order. The requests of a queue
   // are answered by the route of its name (config::routeFor) and its reply
-  // producer.
+  // producer; their numbers (util/Metrics.h) carry the route's key.
   void startRequests();
 
   // No new request starts; the requests in progress are finished and
   // acknowledged; then every connection is closed and the threads end.
   // Idempotent.
   void stop();
+
+  // Broker connections open now, of those made (a consumer and a producer
+  // per named queue). Not while a start or stop runs.
+  int openConnections(int* made) const;
+  // True while every started request worker runs and none has been on one
+  // request for hungAfterMs or more.
+  bool workersAlive(int hungAfterMs) const;
 
   // For tests: a reply of queue number that refuse(text) is true for is not
   // sent and counts as undelivered. Call before startRequests.

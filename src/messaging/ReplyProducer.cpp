@@ -14,6 +14,7 @@
 #include "util/Console.h"
 #include "util/Log.h"
 #include "util/Mask.h"
+#include "util/Metrics.h"
 #include "util/Retry.h"
 
 namespace messaging {
@@ -43,8 +44,10 @@ class ReplyProducer::Endpoint : public BrokerEndpoint {
  public:
   enum class State { kConnecting, kOpen, kEnded };
 
-  Endpoint(BrokerAddress address, const std::string& destURI)
-      : BrokerEndpoint(std::move(address), "mt4bridge-producer-" + destURI), target_(destURI) {}
+  Endpoint(BrokerAddress address, const std::string& destURI, const std::string& queue)
+      : BrokerEndpoint(std::move(address), "mt4bridge-producer-" + destURI),
+        target_(destURI),
+        queue_(queue) {}
 
   // Sending thread --------------------------------------------------------
 
@@ -127,6 +130,7 @@ class ReplyProducer::Endpoint : public BrokerEndpoint {
     if (s.target().address().empty()) return;
     sender_ = s;
     linkUp_ = true;
+    metrics::brokerConnected(queue_, "producer", true);
     {
       std::lock_guard<std::mutex> lock(mutex());
       if (state_ == State::kConnecting) state_ = State::kOpen;
@@ -139,6 +143,7 @@ class ReplyProducer::Endpoint : public BrokerEndpoint {
 
   void on_sender_error(proton::sender& s) override {
     linkUp_ = false;
+    metrics::brokerConnected(queue_, "producer", false);
     setError("sender refused: " + s.error().what());
     failOpen();
     s.connection().close();
@@ -149,6 +154,7 @@ class ReplyProducer::Endpoint : public BrokerEndpoint {
     // flight is sent again on the new link.
     linkUp_ = false;
     trackerId_ = 0;
+    metrics::brokerConnected(queue_, "producer", false);
     // A refused certificate fails the open at once.
     if (refused && !refusal.empty()) failOpen();
   }
@@ -156,6 +162,7 @@ class ReplyProducer::Endpoint : public BrokerEndpoint {
   bool ended() override {
     linkUp_ = false;
     trackerId_ = 0;
+    metrics::brokerConnected(queue_, "producer", false);
     tracker_ = proton::tracker();
     sender_ = proton::sender();
     if (!closing() && error().empty()) setError("connection closed by the broker");
@@ -219,6 +226,7 @@ class ReplyProducer::Endpoint : public BrokerEndpoint {
   }
 
   const std::string target_;
+  const std::string queue_;
 
   // Shared with the sending thread, under mutex().
   State state_ = State::kConnecting;
@@ -232,7 +240,7 @@ class ReplyProducer::Endpoint : public BrokerEndpoint {
   bool linkUp_ = false;
 };
 
-ReplyProducer::ReplyProducer() = default;
+ReplyProducer::ReplyProducer(std::string queue) : queue_(std::move(queue)) {}
 
 ReplyProducer::~ReplyProducer() { close(); }
 
@@ -244,7 +252,7 @@ int ReplyProducer::open(EventLoop& loop, const std::string& brokerURI,
   if (BrokerEndpoint::readAddress(brokerURI, &address)) {
     // Kept, open or not, until the producer is freed: its connection's
     // events may come until the loop stops.
-    endpoint_ = std::make_unique<Endpoint>(address, destURI);
+    endpoint_ = std::make_unique<Endpoint>(address, destURI, queue_);
     endpoint_->connect(loop);
     std::string failure;
     if (endpoint_->waitOpened(kOpenTimeoutMs, &failure)) {
@@ -267,7 +275,12 @@ bool ReplyProducer::send(const std::string& text, const std::function<void()>& s
   plan.pauseMs = kSendRetryPauseMs;
   plan.maxPauseMs = kSendRetryMaxPauseMs;
   plan.retryable = util::ResultSet{kNotAccepted};
-  if (util::retry(plan, [&] { return sendOnce(text, stored); }) != kNotAccepted) return true;
+  int attempts = 0;
+  const int result = util::retry(plan, [&] {
+    if (++attempts > 1) metrics::replyRetried(queue_);
+    return sendOnce(text, stored);
+  });
+  if (result != kNotAccepted) return true;
   util::printAndLog("DestURI:%s,reply not delivered after %d attempts\n", destURI_.c_str(),
                     kSendAttempts);
   return false;
@@ -290,6 +303,8 @@ int ReplyProducer::sendOnce(const std::string& text, const std::function<void()>
   util::printAndLog("DestURI:%s,Send fail: %s\n", destURI_.c_str(), failure.c_str());
   return kNotAccepted;
 }
+
+bool ReplyProducer::connected() const { return endpoint_ && endpoint_->connected(); }
 
 void ReplyProducer::close() {
   std::lock_guard<std::mutex> lock(sendMutex_);

@@ -17,7 +17,9 @@ class EventLoop;
 
 class ReplyProducer : public ReplySender {
  public:
-  ReplyProducer();
+  // queue: the configuration key of the request queue it answers, which
+  // labels its numbers (util/Metrics.h).
+  explicit ReplyProducer(std::string queue = std::string());
   ~ReplyProducer() override;  // closes
 
   ReplyProducer(const ReplyProducer&) = delete;
@@ -51,12 +53,19 @@ class ReplyProducer : public ReplySender {
   // that was never opened.
   void close();
 
+  // True once open() has made a connection (it may have been lost since),
+  // and true while it is open. From any thread, but not while open() or
+  // close() runs.
+  bool opened() const { return endpoint_ != nullptr; }
+  bool connected() const;
+
  private:
   class Endpoint;
 
   // One attempt: 0 sent, 1 not accepted, 2 not open.
   int sendOnce(const std::string& text, const std::function<void()>& stored);
 
+  const std::string queue_;
   std::string destURI_;
   std::mutex sendMutex_;  // serialises send attempts, open and close
   std::unique_ptr<Endpoint> endpoint_;

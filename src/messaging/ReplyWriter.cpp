@@ -1,5 +1,8 @@
 #include "messaging/ReplyWriter.h"
 
+#include <cstdlib>
+#include <string_view>
+
 #include "util/Json.h"
 
 namespace messaging {
@@ -10,6 +13,12 @@ std::string writeReply(const Json::Value& data, int code) {
   root["data"] = data;
   root["msg"] = code == kSuccessCode ? "success" : "fail";
   return util::writeCompactJson(root);
+}
+
+int replyCode(const std::string& text) {
+  constexpr std::string_view kStart = "{\"code\":";
+  if (std::string_view(text).substr(0, kStart.size()) != kStart) return 0;
+  return static_cast<int>(std::strtol(text.c_str() + kStart.size(), nullptr, 10));
 }
 
 }  // namespace messaging

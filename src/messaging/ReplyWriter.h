@@ -16,6 +16,10 @@ constexpr int kSuccessCode = 200;
 // is "success" exactly when code is 200.
 std::string writeReply(const Json::Value& data, int code);
 
+// The code of a reply writeReply wrote (its first member), read without
+// parsing the rest; 0 when text does not begin like one.
+int replyCode(const std::string& text);
+
 }  // namespace messaging
 
 #endif  // MT4BRIDGE_MESSAGING_REPLY_WRITER_H_

@@ -11,6 +11,8 @@
 #include <proton/tracker.hpp>
 #include <proton/value.hpp>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -25,12 +27,15 @@
 #include "util/Console.h"
 #include "util/Log.h"
 #include "util/Mask.h"
+#include "util/Metrics.h"
 
 namespace messaging {
 namespace {
 
 constexpr int kCloseTimeoutMs = 5000;  // orderly close before a hard stop
 constexpr const char* kNotText = "NOT A TEXTMESSAGE!";
+
+using Clock = std::chrono::steady_clock;
 
 // The message text: an AMQP string body (what a JMS TextMessage becomes);
 // anything else is not a text message.
@@ -51,8 +56,11 @@ void printReceived(const std::string& destURI, const std::string& text) {
 // long operation never holds up the connection's event loop.
 class RequestConsumer::Worker {
  public:
-  Worker(std::string destURI, Operation operation, ReplyProducer& replies)
-      : destURI_(std::move(destURI)), operation_(std::move(operation)), replies_(replies) {}
+  Worker(std::string destURI, std::string queue, Operation operation, ReplyProducer& replies)
+      : destURI_(std::move(destURI)),
+        queue_(std::move(queue)),
+        operation_(std::move(operation)),
+        replies_(replies) {}
 
   void setEndpoint(Endpoint* endpoint) { endpoint_ = endpoint; }
   void setRefusal(std::function<bool(const std::string&)> refuse) { refuse_ = std::move(refuse); }
@@ -62,7 +70,7 @@ class RequestConsumer::Worker {
   void push(uint64_t sequence, std::string text) {
     {
       std::lock_guard<std::mutex> lock(mu_);
-      queue_.emplace_back(sequence, std::move(text));
+      requests_.push_back(Request{sequence, std::move(text), Clock::now()});
     }
     cv_.notify_one();
   }
@@ -77,34 +85,61 @@ class RequestConsumer::Worker {
   // Thread body.
   void run();
 
+  // Whether run() is on its loop and for how long its request has run.
+  bool alive(int hungAfterMs) const {
+    const int64_t since = busySinceMs_;
+    return running_ && (since == 0 || nowMs() - since < hungAfterMs);
+  }
+
  private:
+  struct Request {
+    uint64_t sequence = 0;
+    std::string text;
+    Clock::time_point received;
+  };
+
   // The reply of one request: delivered or not, it says so to the consumer.
   class Reply : public ReplySender {
    public:
-    Reply(Worker& worker, uint64_t sequence) : worker_(worker), sequence_(sequence) {}
+    Reply(Worker& worker, const Request& request) : worker_(worker), request_(request) {}
 
     bool send(const std::string& text) override;
     const Answer& answer() const { return answer_; }
     // The request's acknowledgement is handed over with its stored reply.
     bool acknowledged() const { return acknowledged_; }
+    bool sent() const { return sent_; }
 
    private:
     Worker& worker_;
-    const uint64_t sequence_;
+    const Request& request_;
     Answer answer_;
     bool acknowledged_ = false;  // set on the connection's thread before send returns
+    bool sent_ = false;
   };
 
+  // Seconds since request was received.
+  static double secondsSince(const Request& request) {
+    return std::chrono::duration<double>(Clock::now() - request.received).count();
+  }
+
   const std::string destURI_;
+  const std::string queue_;
   const Operation operation_;
   ReplyProducer& replies_;
   Endpoint* endpoint_ = nullptr;
   std::function<bool(const std::string&)> refuse_;
 
+  static int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               Clock::now().time_since_epoch()).count() + 1;  // never 0
+  }
+
   std::mutex mu_;
   std::condition_variable cv_;
-  std::deque<std::pair<uint64_t, std::string>> queue_;
+  std::deque<Request> requests_;
   bool stopping_ = false;
+  std::atomic<bool> running_{false};
+  std::atomic<int64_t> busySinceMs_{0};  // 0: waiting for a request
 };
 
 // The consumer's connection events, on the event loop's thread. Other
@@ -119,9 +154,10 @@ class RequestConsumer::Worker {
 // delivered.
 class RequestConsumer::Endpoint : public BrokerEndpoint {
  public:
-  Endpoint(BrokerAddress address, std::string destURI, Worker& worker)
+  Endpoint(BrokerAddress address, std::string destURI, std::string queue, Worker& worker)
       : BrokerEndpoint(std::move(address), "mt4bridge-consumer-" + destURI),
         destURI_(std::move(destURI)),
+        queue_(std::move(queue)),
         worker_(worker),
         deadLetters_(destURI_, [this](uint64_t sequence, bool stored) {
           deadLettered(sequence, stored);
@@ -163,6 +199,7 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
     connected_ = true;
     if (!first) {
       util::printAndLog("destURI #%s connection restored\n", destURI_.c_str());
+      metrics::brokerConnected(queue_, "consumer", true);
       return;  // the subscription is reattached with the connection
     }
     // Credit is granted one message at a time.
@@ -176,6 +213,7 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
     if (r.source().address().empty()) return;
     receiver_ = r;
     subscribed_ = true;
+    metrics::brokerConnected(queue_, "consumer", true);
     grantCredit();
   }
 
@@ -216,6 +254,7 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
     // is given up: its request is remembered and moved again when it comes
     // back.
     ++generation_;
+    metrics::brokerConnected(queue_, "consumer", false);
     if (refused) return;
     const bool wasConnected = connected_;
     connected_ = false;
@@ -230,6 +269,7 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
   }
 
   bool ended() override {
+    metrics::brokerConnected(queue_, "consumer", false);
     inFlight_.clear();
     receiver_ = proton::receiver();
     deadLetters_.connectionEnded();
@@ -245,6 +285,7 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
   // A redelivered request handled before: answered from what is known of it.
   void answerAgain(InFlight entry, const std::string& text, const Answer& answer) {
     printReceived(destURI_, text);
+    metrics::redeliveryRecognised(queue_);
     if (answer.undelivered) {
       const uint64_t sequence = ++lastSequence_;
       InFlight& stored = inFlight_.emplace(sequence, std::move(entry)).first->second;
@@ -267,6 +308,7 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
   void deadLettered(uint64_t sequence, bool stored) {
     auto it = inFlight_.find(sequence);
     if (it == inFlight_.end()) return;
+    metrics::deadLettered(queue_);
     if (stored) {
       util::printAndLog("destURI #%s request moved to the dead-letter queue %s: its reply could "
                         "not be delivered\n",
@@ -291,6 +333,7 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
   }
 
   const std::string destURI_;
+  const std::string queue_;
   Worker& worker_;
 
   // Event thread only.
@@ -305,45 +348,57 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
 };
 
 bool RequestConsumer::Worker::Reply::send(const std::string& text) {
+  sent_ = true;
+  const uint64_t sequence = request_.sequence;
   const bool delivered =
       !(worker_.refuse_ && worker_.refuse_(text)) &&
-      worker_.replies_.send(text, [this, endpoint = worker_.endpoint_, sequence = sequence_] {
+      worker_.replies_.send(text, [this, endpoint = worker_.endpoint_, sequence] {
         acknowledged_ = true;
         endpoint->post([endpoint, sequence] { endpoint->finished(sequence, Answer()); });
       });
-  if (!delivered) answer_ = Answer{true, text};
+  if (delivered) {
+    metrics::requestAnswered(worker_.queue_, replyCode(text), secondsSince(request_));
+  } else {
+    answer_ = Answer{true, text};
+  }
   return delivered;
 }
 
 void RequestConsumer::Worker::run() {
+  running_ = true;
   for (;;) {
-    std::pair<uint64_t, std::string> item;
+    Request request;
     {
       std::unique_lock<std::mutex> lock(mu_);
-      cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (stopping_) return;
-      item = std::move(queue_.front());
-      queue_.pop_front();
+      busySinceMs_ = 0;
+      cv_.wait(lock, [this] { return stopping_ || !requests_.empty(); });
+      if (stopping_) break;
+      request = std::move(requests_.front());
+      requests_.pop_front();
+      busySinceMs_ = nowMs();
     }
-    printReceived(destURI_, item.second);
-    Reply reply(*this, item.first);
+    printReceived(destURI_, request.text);
+    Reply reply(*this, request);
     try {
-      dispatchRequest(destURI_, operation_, reply, item.second);
+      dispatchRequest(destURI_, operation_, reply, request.text);
     } catch (...) {
       util::printAndLog("destURI #%s request not handled: unknown error\n", destURI_.c_str());
     }
+    if (!reply.sent()) metrics::requestAnswered(queue_, 0, secondsSince(request));
     if (reply.acknowledged()) continue;
     // Lost with the connection, the request is redelivered.
-    endpoint_->post([endpoint = endpoint_, sequence = item.first, answer = reply.answer()] {
+    endpoint_->post([endpoint = endpoint_, sequence = request.sequence, answer = reply.answer()] {
       endpoint->finished(sequence, answer);
     });
   }
+  running_ = false;
 }
 
-RequestConsumer::RequestConsumer(std::string destURI, Operation operation,
+RequestConsumer::RequestConsumer(std::string destURI, std::string queue, Operation operation,
                                  ReplyProducer& replies)
     : destURI_(std::move(destURI)),
-      worker_(std::make_unique<Worker>(destURI_, std::move(operation), replies)) {}
+      queue_(std::move(queue)),
+      worker_(std::make_unique<Worker>(destURI_, queue_, std::move(operation), replies)) {}
 
 RequestConsumer::~RequestConsumer() { close(); }
 
@@ -354,13 +409,17 @@ void RequestConsumer::refuseReplies(std::function<bool(const std::string&)> refu
 bool RequestConsumer::start(EventLoop& loop, const std::string& brokerURI) {
   BrokerAddress address;
   if (endpoint_ || !BrokerEndpoint::readAddress(brokerURI, &address)) return false;
-  endpoint_ = std::make_unique<Endpoint>(address, destURI_, *worker_);
+  endpoint_ = std::make_unique<Endpoint>(address, destURI_, queue_, *worker_);
   worker_->setEndpoint(endpoint_.get());
   Worker* worker = worker_.get();
   workerThread_ = std::thread([worker] { worker->run(); });
   endpoint_->connect(loop);
   return true;
 }
+
+bool RequestConsumer::connected() const { return endpoint_ && endpoint_->connected(); }
+
+bool RequestConsumer::workerAlive(int hungAfterMs) const { return worker_->alive(hungAfterMs); }
 
 void RequestConsumer::beginClose() { worker_->stop(); }
 

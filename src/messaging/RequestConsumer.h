@@ -26,8 +26,11 @@ class ReplyProducer;
 
 class RequestConsumer {
  public:
-  // Replies through replies, which must outlive the consumer.
-  RequestConsumer(std::string destURI, Operation operation, ReplyProducer& replies);
+  // Replies through replies, which must outlive the consumer. queue: the
+  // configuration key of the route, which labels its numbers
+  // (util/Metrics.h).
+  RequestConsumer(std::string destURI, std::string queue, Operation operation,
+                  ReplyProducer& replies);
   ~RequestConsumer();  // closes
 
   RequestConsumer(const RequestConsumer&) = delete;
@@ -47,6 +50,13 @@ class RequestConsumer {
   // be acknowledged, and closes the connection. Idempotent.
   void close();
 
+  // True while the connection to the broker is open. From any thread, but
+  // not while start() or close() runs.
+  bool connected() const;
+  // True while the worker runs and has not been on one request for
+  // hungAfterMs or more; from any thread.
+  bool workerAlive(int hungAfterMs) const;
+
   // For tests: a reply refuse(text) is true for is not sent and counts as
   // undelivered.
   void refuseReplies(std::function<bool(const std::string&)> refuse);
@@ -56,6 +66,7 @@ class RequestConsumer {
   class Worker;
 
   const std::string destURI_;
+  const std::string queue_;
   std::unique_ptr<Endpoint> endpoint_;
   std::unique_ptr<Worker> worker_;
   std::thread workerThread_;

@@ -6,6 +6,7 @@
 #include "server/StopFlag.h"
 #include "util/Log.h"
 #include "util/Mask.h"
+#include "util/Metrics.h"
 
 namespace server {
 namespace {
@@ -64,21 +65,8 @@ int connectAndLogin(ManagerLink& link, bool logSuccess) {
   return -1;
 }
 
-}  // namespace
-
-int pumpingFlags(int pumpUpdateBidAsk) {
-  return pumpUpdateBidAsk == 1 ? mt::kPumpingFlagsAll
-                               : mt::kPumpingFlagsNoQuotes;
-}
-
-int connectNormalManager(ManagerLink& normal) {
-  if (stopRequested() || !normal.hasInterface()) return -1;
-  return connectAndLogin(normal, /*logSuccess=*/true);
-}
-
-int connectPumpingManager(ManagerLink& pumping,
-                          mt::PumpingNotifyFunc handler) {
-  if (stopRequested() || !pumping.hasInterface()) return -1;
+// connectPumpingManager on a link with an interface.
+int connectPumping(ManagerLink& pumping, mt::PumpingNotifyFunc handler) {
   int connected = pumping.call(0, [](mt::CManagerInterface& m) {
     return m.IsConnected();
   });
@@ -89,6 +77,30 @@ int connectPumpingManager(ManagerLink& pumping,
     return m.PumpingSwitchEx(handler, flags, nullptr);
   });
   return 1;
+}
+
+}  // namespace
+
+int pumpingFlags(int pumpUpdateBidAsk) {
+  return pumpUpdateBidAsk == 1 ? mt::kPumpingFlagsAll
+                               : mt::kPumpingFlagsNoQuotes;
+}
+
+int connectNormalManager(ManagerLink& normal) {
+  if (stopRequested()) return -1;
+  const int result =
+      normal.hasInterface() ? connectAndLogin(normal, /*logSuccess=*/true) : -1;
+  metrics::managerConnected(kNormalLinkName, result > 0);
+  return result;
+}
+
+int connectPumpingManager(ManagerLink& pumping,
+                          mt::PumpingNotifyFunc handler) {
+  if (stopRequested()) return -1;
+  const int result =
+      pumping.hasInterface() ? connectPumping(pumping, handler) : -1;
+  metrics::managerConnected(kPumpingLinkName, result > 0);
+  return result;
 }
 
 }  // namespace server

@@ -21,6 +21,11 @@
 
 namespace server {
 
+// The links' names in the metrics (util/Metrics.h). Both routines record
+// whether their link is connected after each attempt.
+constexpr const char* kNormalLinkName = "normal";
+constexpr const char* kPumpingLinkName = "pumping";
+
 // Connects and logs in normal, always anew. Log lines (log file only):
 // "Connect to %s success\n", "Connect to %s failed\n",
 // "Connect to %d as '%s' failed (%s)\n" (the password shown as "***"),

@@ -1,5 +1,7 @@
 #include "server/ManagerLink.h"
 
+#include <string>
+
 #include "util/Console.h"
 #include "util/Platform.h"
 
@@ -12,6 +14,16 @@ ManagerLink::ManagerLink(const std::string& libraryPath) {
     mt::CManagerInterface* created = nullptr;
     create_(mt::kManagerApiVersion, &created);  // its result is not used
     iface_.store(created);
+  }
+  const std::string library = "manager library " + libraryPath;
+  if (library_ == nullptr) {
+    problem_ = library + " cannot be loaded: " + platform::lastLibraryError();
+  } else if (version_ == nullptr || create_ == nullptr) {
+    problem_ = library + " has no " +
+               (create_ == nullptr ? mt::kMtManCreateSymbol : mt::kMtManVersionSymbol);
+  } else if (iface_.load() == nullptr) {
+    problem_ = library + " created no interface of version " +
+               std::to_string(mt::kManagerApiVersion);
   }
   if (!valid || iface_.load() == nullptr) {
     util::consolePrint("Failed to create MetaTrader 4 Manager API interface\n");

@@ -61,7 +61,8 @@ class ManagerLink {
   // Loads the plugin at libraryPath, resolves MtManVersion and
   // MtManCreate and creates an interface of version kManagerApiVersion.
   // When any of that fails prints "Failed to create MetaTrader 4 Manager
-  // API interface\n" and the link stays without interface.
+  // API interface\n" and the link stays without interface; problem() then
+  // says why.
   explicit ManagerLink(const std::string& libraryPath);
 
   // Adopts iface (may be null), with no library: for tests. The link
@@ -79,6 +80,12 @@ class ManagerLink {
 
   // True while the link holds an interface.
   bool hasInterface() const;
+
+  // Why the constructor created no interface, one line without line feed
+  // naming the library's path, e.g. "manager library ../libs/mtmanapi.so
+  // cannot be loaded: <the system's reason>"; empty when it created one (and
+  // for an adopted interface).
+  const std::string& problem() const { return problem_; }
 
   // Runs fn(mt::CManagerInterface&) under this link's lock and returns its
   // result; returns fallback without running fn when there is no interface.
@@ -130,6 +137,7 @@ class ManagerLink {
   void* library_ = nullptr;
   mt::MtManVersionFunc version_ = nullptr;
   mt::MtManCreateFunc create_ = nullptr;
+  std::string problem_;
   // Written under mutex_; read without it only by the pumping handler.
   std::atomic<mt::CManagerInterface*> iface_{nullptr};
   mutable std::mutex mutex_;

@@ -3,6 +3,7 @@
 #include "server/Connections.h"
 #include "server/StopFlag.h"
 #include "util/Console.h"
+#include "util/Metrics.h"
 #include "util/Pause.h"
 
 namespace server {
@@ -20,15 +21,19 @@ bool pingFails(ManagerLink& link) {
 }
 
 // Retries connect every kReconnectRetryMs until it succeeds or stop is set.
-// False when it ended because of the stop flag.
+// False when it ended because of the stop flag. link: its name in the
+// metrics; restored: it was connected before, and is counted once it is
+// again.
 template <typename Connect>
-bool reconnect(const char* startLine, const char* attemptLine,
-               const char* endLine, Connect&& connect) {
+bool reconnect(const char* link, bool restored, const char* startLine,
+               const char* attemptLine, const char* endLine, Connect&& connect) {
+  metrics::managerConnected(link, false);
   util::consolePrint("%s", startLine);
   while (!stopRequested()) {
     util::consolePrint("%s", attemptLine);
     if (!stopRequested() && connect() > 0) {
       util::consolePrint("%s", endLine);
+      if (restored) metrics::managerReconnected(link);
       return true;
     }
     util::pauseMs(kReconnectRetryMs);
@@ -51,10 +56,14 @@ void runGetManagerThread(const ManagerLinks& links,
   if (links.normal == nullptr || links.pumping == nullptr) return;
   ManagerLink& pumping = *links.pumping;
   ManagerLink& normal = *links.normal;
+  // After the first cycle both links have been connected: a loss is then
+  // a reconnection.
+  bool connectedBefore = false;
   while (!stopRequested()) {
     bool stopped = false;
     if (!stopRequested() && !isConnected(pumping)) {
-      stopped = !reconnect("ExtManagerPump reconnect start\n",
+      stopped = !reconnect(kPumpingLinkName, connectedBefore,
+                           "ExtManagerPump reconnect start\n",
                            "ExtManagerPump reconnect\n",
                            "ExtManagerPump reconnect end\n", [&] {
                              return connectPumpingManager(pumping, handler);
@@ -62,10 +71,11 @@ void runGetManagerThread(const ManagerLinks& links,
     }
     if (!stopped && !stopRequested() &&
         (!isConnected(normal) || pingFails(normal))) {
-      reconnect("manager reconnect start\n", "manager reconnect\n",
-                "manager reconnect end\n",
+      reconnect(kNormalLinkName, connectedBefore, "manager reconnect start\n",
+                "manager reconnect\n", "manager reconnect end\n",
                 [&] { return connectNormalManager(normal); });
     }
+    connectedBefore = true;
     waitCycle();
   }
 }
@@ -78,7 +88,11 @@ ReconnectionThread::~ReconnectionThread() { stop(); }
 
 bool ReconnectionThread::start() {
   if (thread_.joinable()) return false;
-  thread_ = std::thread([this] { runGetManagerThread(links_, handler_); });
+  ended_ = false;
+  thread_ = std::thread([this] {
+    runGetManagerThread(links_, handler_);
+    ended_ = true;
+  });
   return true;
 }
 

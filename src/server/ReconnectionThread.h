@@ -17,6 +17,7 @@
 #ifndef MT4BRIDGE_SERVER_RECONNECTION_THREAD_H_
 #define MT4BRIDGE_SERVER_RECONNECTION_THREAD_H_
 
+#include <atomic>
 #include <thread>
 
 #include "server/ManagerApi.h"
@@ -68,11 +69,14 @@ class ReconnectionThread {
   void stop();
 
   bool running() const { return thread_.joinable(); }
+  // True while the thread is on its cycle (started, and not ended).
+  bool alive() const { return thread_.joinable() && !ended_; }
 
  private:
   const ManagerLinks links_;
   const mt::PumpingNotifyFunc handler_;
   std::thread thread_;
+  std::atomic<bool> ended_{false};
 };
 
 }  // namespace server

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <utility>
 
 #include "store/FinanceBalanceFile.h"
 #include "store/StoreFile.h"
 #include "util/Console.h"
+#include "util/Metrics.h"
 
 namespace store {
 namespace {
@@ -30,7 +32,9 @@ void reportFailure(const std::string& error) {
 std::string journalPathOf(const std::string& path) { return path + ".journal"; }
 
 FinanceBalanceStore::FinanceBalanceStore(std::string path)
-    : path_(std::move(path)), journalPath_(journalPathOf(path_)) {}
+    : path_(std::move(path)),
+      journalPath_(journalPathOf(path_)),
+      name_(std::filesystem::path(path_).filename().string()) {}
 
 FinanceBalanceStore::~FinanceBalanceStore() { stopCompactionThread(); }
 
@@ -59,6 +63,7 @@ int FinanceBalanceStore::load() {
   if (keptBytes < journalText.size() && !journal_.open(journalPath_, keptBytes, &error)) {
     reportFailure(error);
   }
+  metrics::storeSize(name_, records_.size(), keptBytes);
   return 1;
 }
 
@@ -80,6 +85,7 @@ bool FinanceBalanceStore::journalLocked(const FinanceBalance& record) {
   if ((!journal_.isOpen() && !journal_.open(journalPath_, kWholeFile, &error)) ||
       !journal_.append(line, &error)) {
     reportFailure(error);
+    metrics::storeAppendFailed(name_);
     return false;
   }
   if (unjournaled_ > snapshotted_ || journalTooLong(journal_.size(), snapshotBytes_)) {
@@ -106,6 +112,7 @@ bool FinanceBalanceStore::storeLocked(const HistoryKey& key, const FinanceBalanc
     wantCompactionLocked();
   }
   assignLocked(key, record);
+  recordSizeLocked();
   return journaled;
 }
 
@@ -176,8 +183,13 @@ void FinanceBalanceStore::compact() {
   } else {
     reportFailure(error);
   }
+  recordSizeLocked();
   compacting_ = false;
   compaction_.notify_all();
+}
+
+void FinanceBalanceStore::recordSizeLocked() {
+  metrics::storeSize(name_, records_.size(), journal_.size());
 }
 
 void FinanceBalanceStore::dropJournalPrefixLocked(uint64_t covered) {

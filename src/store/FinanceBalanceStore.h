@@ -20,6 +20,10 @@
 // Thread-safe: one lock serialises lookups and changes, and is never held
 // while a snapshot is encoded or written, nor while the caller talks to the
 // trading server or pauses.
+//
+// Its size after each load, change and compaction, and each change it could
+// not journal, go to the metrics (util/Metrics.h) under the snapshot's file
+// name.
 #ifndef MT4BRIDGE_STORE_FINANCE_BALANCE_STORE_H_
 #define MT4BRIDGE_STORE_FINANCE_BALANCE_STORE_H_
 
@@ -155,12 +159,15 @@ class FinanceBalanceStore {
   void compact();
   // Keeps only the journal's bytes after its first covered ones.
   void dropJournalPrefixLocked(uint64_t covered);
+  // The records and journal bytes to the metrics. mutex_ held.
+  void recordSizeLocked();
   void stopCompactionThread();
   // The records in key order (a copy); mutex_ held.
   std::vector<FinanceBalance> copyLocked() const;
 
   const std::string path_;
   const std::string journalPath_;
+  const std::string name_;  // in the metrics
   mutable std::mutex mutex_;
   std::condition_variable compaction_;  // wanted, finished or stopping
   Records records_;

@@ -1,7 +1,11 @@
 #include "util/Log.h"
 
+#include <chrono>
 #include <cstdio>
+#include <exception>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 
 #include "util/Console.h"
 #include "util/Platform.h"
@@ -16,6 +20,9 @@ struct LogState {
   std::mutex mutex;
   LogClock clock;
   std::string directory = "../log/mt4";
+  int retentionDays = 0;  // 0: every file is kept
+  // The file of the last entry: an entry for another file starts a day.
+  std::string lastPath;
 };
 
 LogState& state() {
@@ -31,6 +38,46 @@ std::string dayFilePath(const std::string& directory, const std::tm& local) {
                         local.tm_mon + 1, local.tm_mday);
   if (n < 0 || static_cast<size_t>(n) >= sizeof(buffer)) return std::string();
   return buffer;
+}
+
+// The date in a daily file's name, "log-YYYY-MM-DD.log"; false for any
+// other name.
+bool dateOfLogFile(const std::string& name, std::chrono::year_month_day* date) {
+  if (name.size() != 18 || name.compare(0, 4, "log-") != 0 || name[8] != '-' ||
+      name[11] != '-' || name.compare(14, 4, ".log") != 0) {
+    return false;
+  }
+  for (size_t i : {4, 5, 6, 7, 9, 10, 12, 13}) {
+    if (name[i] < '0' || name[i] > '9') return false;
+  }
+  *date = std::chrono::year(std::stoi(name.substr(4, 4))) /
+          std::chrono::month(static_cast<unsigned>(std::stoi(name.substr(9, 2)))) /
+          std::chrono::day(static_cast<unsigned>(std::stoi(name.substr(12, 2))));
+  return date->ok();
+}
+
+// Removes the daily files of directory dated more than days before today.
+// Quietly does nothing it cannot do.
+void removeOldFiles(const std::string& directory, const std::tm& today, int days) {
+  using std::chrono::sys_days;
+  const sys_days oldestKept =
+      sys_days(std::chrono::year(today.tm_year + 1900) /
+               std::chrono::month(static_cast<unsigned>(today.tm_mon + 1)) /
+               std::chrono::day(static_cast<unsigned>(today.tm_mday))) -
+      std::chrono::days(days);
+  try {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end;
+         it.increment(ec)) {
+      std::chrono::year_month_day date;
+      if (dateOfLogFile(it->path().filename().string(), &date) && sys_days(date) < oldestKept) {
+        std::error_code ignored;
+        std::filesystem::remove(it->path(), ignored);
+      }
+    }
+  } catch (const std::exception&) {
+    // A name the narrow text cannot hold: the log never stops its caller.
+  }
 }
 
 // Opens the day's file for appending, unbuffered: the entry, written in one
@@ -49,6 +96,10 @@ void appendEntry(const std::string& message) {
   std::tm local = platform::localTime(now);
   const std::string path = dayFilePath(s.directory, local);
   if (path.empty()) return;
+  if (path != s.lastPath) {
+    s.lastPath = path;
+    if (s.retentionDays > 0) removeOldFiles(s.directory, local, s.retentionDays);
+  }
   std::FILE* file = openForAppend(path);
   // The directory is created when the file cannot be opened for want of it.
   if (file == nullptr && !platform::directoryExists(s.directory) &&
@@ -111,6 +162,13 @@ void setLogClock(LogClock clock) {
 void setLogDirectory(const std::string& directory) {
   std::lock_guard<std::mutex> lock(state().mutex);
   state().directory = directory;
+  state().lastPath.clear();
+}
+
+void setLogRetentionDays(int days) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().retentionDays = days > 0 ? days : 0;
+  state().lastPath.clear();
 }
 
 }  // namespace util

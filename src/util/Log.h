@@ -3,6 +3,10 @@
 // followed by the message as formatted; nothing is appended. The file is
 // opened, appended, flushed and closed for every entry; entries from several
 // threads are serialised and never interleave.
+//
+// With a retention of N days (setLogRetentionDays), the first entry of each
+// day removes the daily files of the log directory dated more than N days
+// before that day; other files are left alone.
 #ifndef MT4BRIDGE_UTIL_LOG_H_
 #define MT4BRIDGE_UTIL_LOG_H_
 
@@ -23,6 +27,11 @@ void printAndLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The log file path for a local date, e.g. ../log/mt4/log-2026-12-08.log.
 std::string logFilePath(const std::tm& local);
+
+// Daily files dated more than days before the day of an entry are removed
+// when that day's first entry is written (and at the next entry after this
+// call); 0 (the default) keeps every file. Negative counts as 0.
+void setLogRetentionDays(int days);
 
 // Test hooks: the clock read once per entry, and the log directory (its
 // parent must exist; the directory itself is created when missing).

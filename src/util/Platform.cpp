@@ -1,6 +1,7 @@
 #include "util/Platform.h"
 #include "util/PlatformFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <termios.h>
 #include <sys/file.h>
+#include <systemd/sd-daemon.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -172,6 +174,16 @@ int waitTerminationSignal() {
   while (::sigwait(&set, &sig) != 0) {
   }
   return sig;
+}
+
+bool notifyServiceManager(const std::string& state) {
+  return ::sd_notify(0, state.c_str()) > 0;
+}
+
+int serviceWatchdogMs() {
+  uint64_t usec = 0;
+  if (::sd_watchdog_enabled(0, &usec) <= 0) return 0;
+  return static_cast<int>(std::min<uint64_t>(usec / 1000, 24ull * 3600 * 1000));
 }
 
 void exitNow(int status) {

@@ -134,6 +134,14 @@ int readKeyNoEcho();
 void blockTerminationSignals();
 int waitTerminationSignal();
 
+// The service manager (systemd's sd_notify on Linux; none on Windows).
+// notifyServiceManager sends state ("READY=1", "STATUS=...", "WATCHDOG=1",
+// "STOPPING=1") when the process was started with NOTIFY_SOCKET; false when
+// it was not, or the message could not be sent. serviceWatchdogMs is the
+// watchdog interval the unit asks for, 0 when it asks for none.
+bool notifyServiceManager(const std::string& state);
+int serviceWatchdogMs();
+
 // Ends the process at once with status, without running destructors.
 [[noreturn]] void exitNow(int status);
 

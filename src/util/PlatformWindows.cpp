@@ -227,6 +227,10 @@ int waitTerminationSignal() {
   return stopSignal.load();
 }
 
+// A Windows program is not run by systemd.
+bool notifyServiceManager(const std::string&) { return false; }
+int serviceWatchdogMs() { return 0; }
+
 void exitNow(int status) {
   std::fflush(stdout);
   std::fflush(stderr);

@@ -3,7 +3,8 @@
 //
 // Checked beside the sanitizers:
 // - a malformed text leaves the record untouched (never partly read);
-// - kOk exactly when server, login and password are all set;
+// - kOk exactly when server, login and password are all set, and exactly
+//   when no problem is told;
 // - a record read, written back as a settings object, reads again to the
 //   same record with the same result;
 // - an accepted broker address gives amqp:// or amqps:// members only, at
@@ -100,7 +101,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   untouched.userRecordCreate = "before.queue";
   untouched.timeZone = 3600;
   ConfigRecord record = untouched;
-  const ParseResult result = config::parseConfig(text, &record);
+  std::vector<std::string> problems;
+  const ParseResult result = config::parseConfig(text, &record, &problems);
+  if (problems.empty() != (result == ParseResult::kOk)) {
+    fuzz::fail("the problems told do not match the result", joined(problems));
+  }
   if (result == ParseResult::kMalformed) {
     if (values(record) != values(untouched)) {
       fuzz::fail("a malformed text changed the record", joined(values(record)));

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "config/Config.h"
 #include "config/QueueTable.h"
@@ -47,10 +49,51 @@ TEST(ConfigParse, MalformedFilesFailWithoutTouchingTheRecord) {
                            R"({"server":"s","login":1,"password":"p","pumpUpdateBidAsk":"1"})",
                            R"({"server":"s","login":1,"password":"p","pumpUpdateBidAsk":1e300})",
                            R"({"server":"s","login":1,"password":"p","startupPauseMs":-1})",
-                           R"({"server":"s","login":1,"password":"p","startupPauseMs":"5"})"}) {
+                           R"({"server":"s","login":1,"password":"p","startupPauseMs":"5"})",
+                           R"({"server":"s","login":1,"password":"p","logRetentionDays":-1})",
+                           R"({"server":"s","login":1,"password":"p","logRetentionDays":"7"})"}) {
     EXPECT_EQ(parseConfig(text, &r), ParseResult::kMalformed) << text;
     EXPECT_EQ(r.server, "untouched") << text;
   }
+}
+
+TEST(ConfigParse, EveryProblemIsNamedOnALineOfItsOwn) {
+  struct Row {
+    std::string text;
+    ParseResult result;
+    std::vector<std::string> problems;
+  };
+  const std::vector<Row> rows = {
+      {"", ParseResult::kMalformed, {"config.ini is empty"}},
+      {"{\n\"server\":\"s\"\n\"login\":1}", ParseResult::kMalformed,
+       {"config.ini is not valid JSON: Line 3, Column 1: Missing ',' or '}' in object "
+        "declaration"}},
+      {"[1]", ParseResult::kMalformed, {"config.ini is not a JSON object"}},
+      {R"({"login":0,"password":""})", ParseResult::kIncomplete,
+       {R"(config.ini: "server" is missing or empty)", R"(config.ini: "login" is missing or 0)",
+        R"(config.ini: "password" is missing or empty)"}},
+      // Every key is checked, in the file's reading order.
+      {R"({"server":"s","login":"7","emailSend":[1],"pumpUpdateBidAsk":"1",
+          "timeZone":1000000,"startupPauseMs":-1,"logRetentionDays":{}})",
+       ParseResult::kMalformed,
+       {R"(config.ini: "login" must be a number from -2147483648 to 2147483647)",
+        R"(config.ini: "password" is missing or empty)",
+        R"(config.ini: "emailSend" must be a text or a number, not an object or an array)",
+        R"(config.ini: "pumpUpdateBidAsk" must be a number of 64 bits)",
+        R"(config.ini: "timeZone" must be a number of hours from -596523 to 596523)",
+        R"(config.ini: "startupPauseMs" must be a number of milliseconds from 0 to 2147483647)",
+        R"(config.ini: "logRetentionDays" must be a number of days from 0 to 2147483647)"}},
+      {std::string(kComplete) + R"(,"logRetentionDays":7})", ParseResult::kOk, {}},
+  };
+  for (const Row& row : rows) {
+    ConfigRecord r;
+    std::vector<std::string> problems;
+    EXPECT_EQ(parseConfig(row.text, &r, &problems), row.result) << row.text;
+    EXPECT_EQ(problems, row.problems) << row.text;
+  }
+  ConfigRecord r;
+  ASSERT_EQ(parseWith(R"("logRetentionDays":7)", &r), ParseResult::kOk);
+  EXPECT_EQ(r.logRetentionDays, 7);
 }
 
 TEST(ConfigParse, ReadingRulesForTextsAndIntegers) {
@@ -137,7 +180,10 @@ TEST(QueueTable, LabelsKeysAndRoutingOrder) {
 TEST(LoadConfig, ReadsConfigIniFromTheWorkingDirectory) {
   test_util::TempDir dir;
   test_util::ScopedCwd cwd(dir.path());
-  EXPECT_EQ(config::loadConfig(), -1);  // missing
+  std::vector<std::string> problems;
+  EXPECT_EQ(config::loadConfig(&problems), -1);  // missing
+  EXPECT_EQ(problems, std::vector<std::string>{"config.ini not found in " +
+                                               std::filesystem::current_path().string()});
   dir.write("config.ini", "");
   EXPECT_EQ(config::loadConfig(), -1);  // empty
   dir.write("config.ini", R"({"server":"h:1","login":5,"password":"p","timeZone":2})");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +31,7 @@ class LogTest : public ::testing::Test {
     util::setLogDirectory(dir_.path() + "/mt4");
   }
   void TearDown() override {
+    util::setLogRetentionDays(0);
     util::setLogClock(nullptr);
     util::setLogDirectory("../log/mt4");
   }
@@ -101,6 +103,39 @@ TEST_F(LogTest, ConcurrentEntriesNeverInterleave) {
     pos = end + 1;
   }
   EXPECT_EQ(lines, 200u);
+}
+
+TEST_F(LogTest, RetentionRemovesOlderDailyFilesWhenADayBegins) {
+  const std::vector<std::string> names = {"log-2026-11-30.log",    "log-2026-12-04.log",
+                                          "log-2026-12-05.log",    "log-2026-12-07.log",
+                                          "log-2026-12-01.log.gz", "log-2026-13-01.log",
+                                          "notes.txt"};
+  std::filesystem::create_directory(dir_.file("mt4"));
+  for (const std::string& name : names) dir_.write("mt4/" + name, "x");
+  const auto left = [&] {
+    std::vector<std::string> kept;
+    for (const std::string& name : names) {
+      if (dir_.exists("mt4/" + name)) kept.push_back(name);
+    }
+    return kept;
+  };
+  at(localTime(2026, 12, 8, 9, 0, 0));
+  util::writeLog("kept all\n");  // 0 days: every file is kept
+  EXPECT_EQ(left().size(), 7u);
+  util::setLogRetentionDays(3);
+  util::writeLog("first after the setting\n");
+  // Dated more than 3 days before 12-08 are gone; other names stay.
+  EXPECT_EQ(left(), (std::vector<std::string>{"log-2026-12-05.log", "log-2026-12-07.log",
+                                              "log-2026-12-01.log.gz", "log-2026-13-01.log",
+                                              "notes.txt"}));
+  dir_.write("mt4/log-2026-12-04.log", "x");
+  util::writeLog("same day\n");  // not the day's first entry
+  EXPECT_TRUE(dir_.exists("mt4/log-2026-12-04.log"));
+  at(localTime(2026, 12, 9, 0, 0, 1));
+  util::writeLog("next day\n");
+  EXPECT_EQ(left(), (std::vector<std::string>{"log-2026-12-07.log", "log-2026-12-01.log.gz",
+                                              "log-2026-13-01.log", "notes.txt"}));
+  EXPECT_EQ(day("log-2026-12-09.log"), "2026-12-09 00:00:01 next day\n");
 }
 
 TEST(LogPath, NamesTheFileByLocalDate) {

@@ -113,7 +113,10 @@ TEST(ReplyWriter, SuccessExactlyForCode200) {
   for (int code : {0, -1, -2, -1000, -1001, -1002, -1006, -1007, 201, -200}) {
     std::string reply = writeReply(empty, code);
     EXPECT_EQ(reply, "{\"code\":" + std::to_string(code) + ",\"data\":{},\"msg\":\"fail\"}\n");
+    EXPECT_EQ(messaging::replyCode(reply), code);
   }
+  EXPECT_EQ(messaging::replyCode(writeReply(empty, 200)), 200);
+  EXPECT_EQ(messaging::replyCode("{\"data\":{},\"code\":200}"), 0);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // in-process fake manager.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "FakeManager.h"
 #include "server/FieldText.h"
 #include "server/ManagerLink.h"
@@ -36,14 +39,24 @@ TEST(ManagerLinkTest, WithoutInterfaceReturnsFallbackAndNeverCalls) {
 }
 
 TEST(ManagerLinkTest, MissingLibraryOrExportsLeaveNoInterface) {
-  // No library at all, and a library without the plugin's exports.
-  for (const char* path : {"/nonexistent/mtmanapi.so", "libm.so.6"}) {
+  // No library at all, and a library without the plugin's exports: the
+  // problem names the library and the cause (the system's text after ": ").
+#ifdef _WIN32
+  const char* withoutExports = "kernel32.dll";
+#else
+  const char* withoutExports = "libm.so.6";
+#endif
+  const std::pair<const char*, std::string> cases[] = {
+      {"/nonexistent/mtmanapi.so", "manager library /nonexistent/mtmanapi.so cannot be loaded: "},
+      {withoutExports, std::string("manager library ") + withoutExports + " has no MtManCreate"}};
+  for (const auto& [path, problem] : cases) {
     ::testing::internal::CaptureStdout();
     server::ManagerLink link(path);
     EXPECT_EQ("Failed to create MetaTrader 4 Manager API interface\n",
               ::testing::internal::GetCapturedStdout())
         << path;
     EXPECT_FALSE(link.hasInterface());
+    EXPECT_EQ(link.problem().substr(0, problem.size()), problem);
     EXPECT_EQ(-1, link.call(-1, [](mt::CManagerInterface& m) {
                 return m.Ping();
               }));

@@ -15,6 +15,7 @@
 
 #include "store/FinanceBalanceFile.h"
 #include "store/FinanceBalanceStore.h"
+#include "store/StoreCheck.h"
 #include "store/UserInfoStore.h"
 #include "test_util/TempDir.h"
 #include "util/Platform.h"
@@ -95,6 +96,9 @@ TEST_F(StoreFileTest, ContentThatIsNotAnArrayFailsAndLeavesStoresEmpty) {
     EXPECT_EQ(-1, users.load());
     EXPECT_EQ(0u, balances.size());
     EXPECT_EQ(0u, users.size());
+    EXPECT_EQ(store::historyStoreProblem(historyPath()),
+              "store file " + historyPath() + " is not a JSON array");
+    EXPECT_EQ(store::userInfoProblem(userPath()), "store file " + userPath() + " is not a JSON array");
   }
 }
 
@@ -194,6 +198,8 @@ TEST_F(StoreFileTest, ValuesOfTheWrongKindFailTheWholeLoad) {
     dir_.write("financeBalanceHistory", text);
     EXPECT_EQ(-1, balances.load());
     EXPECT_EQ(0u, balances.size());
+    EXPECT_EQ(store::historyStoreProblem(historyPath()),
+              "store file " + historyPath() + " holds a record that does not read");
   }
 
   UserInfoStore users(userPath());
@@ -203,7 +209,27 @@ TEST_F(StoreFileTest, ValuesOfTheWrongKindFailTheWholeLoad) {
     dir_.write("userInfo", text);
     EXPECT_EQ(-1, users.load());
     EXPECT_EQ(0u, users.size());
+    EXPECT_EQ(store::userInfoProblem(userPath()),
+              "store file " + userPath() + " holds a record that does not read");
   }
+}
+
+TEST_F(StoreFileTest, ChecksNameTheFileThatWouldNotLoadAndWriteNothing) {
+  const std::string journal = store::journalPathOf(historyPath());
+  const std::string record = R"({"comment":"c","login":1})";
+  // A torn last line loads (load() cuts it); the check leaves it.
+  dir_.write("financeBalanceHistory", "[" + record + "]");
+  dir_.write("financeBalanceHistory.journal", record + "\n" + record);
+  EXPECT_EQ(store::historyStoreProblem(historyPath()), "");
+  EXPECT_EQ(dir_.read("financeBalanceHistory.journal"), record + "\n" + record);
+  dir_.write("financeBalanceHistory.journal", record + "\n{\"login\":\n" + record + "\n");
+  EXPECT_EQ(store::historyStoreProblem(historyPath()),
+            "store file " + journal + " line 2 does not read");
+  std::filesystem::remove(journal);
+  std::filesystem::create_directory(journal);
+  EXPECT_EQ(store::historyStoreProblem(historyPath()), "store file " + journal + " cannot be read");
+  std::filesystem::create_directory(userPath());
+  EXPECT_EQ(store::userInfoProblem(userPath()), "store file " + userPath() + " cannot be read");
 }
 
 TEST_F(StoreFileTest, HostileContentNeverCrashes) {
