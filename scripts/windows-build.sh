@@ -14,7 +14,7 @@
 set -euo pipefail
 
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-out="$top/build-win"
+out="${MT4BRIDGE_WINDOWS_BUILD:-$top/build-win}"
 wine64=/usr/lib/wine/wine64
 export WINEPREFIX="$out/wineprefix" WINEDEBUG=-all
 
