@@ -6,6 +6,7 @@ import os
 import re
 import socket
 import subprocess
+import urllib.error
 import urllib.parse
 import urllib.request
 
@@ -37,6 +38,18 @@ class Prometheus(Process):
         self.port = wait_until(lambda: self.running() and re.search(
             r'msg="Listening on" address=127\.0\.0\.1:(\d+)', self.output()), 30,
             "Prometheus's port in its output").group(1)
+        # It listens before its storage is open, and answers 503 until then.
+        wait_until(self.ready, 60, "Prometheus ready")
+
+    def ready(self):
+        try:
+            with urllib.request.urlopen("http://127.0.0.1:%s/-/ready" % self.port,
+                                        timeout=10) as answer:
+                return answer.status == 200
+        except urllib.error.HTTPError as e:
+            if e.code != 503:
+                raise
+            return False
 
     def api(self, path, **params):
         url = "http://127.0.0.1:%s/api/v1/%s?%s" % (self.port, path, urllib.parse.urlencode(params))
