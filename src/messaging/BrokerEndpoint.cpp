@@ -249,7 +249,6 @@ void BrokerEndpoint::on_connection_open(proton::connection& c) {
 }
 
 void BrokerEndpoint::on_transport_error(proton::transport& t) {
-  connected_ = false;
   std::string refusal;
   const bool refused = reconnection_->certificateRefused(t, starting(), &refusal);
   if (!refused) {
@@ -257,7 +256,8 @@ void BrokerEndpoint::on_transport_error(proton::transport& t) {
   } else if (!refusal.empty()) {
     setError(refusal);
   }
-  interrupted(refused, refusal);
+  interrupted(refused, refusal);  // connected() still tells whether it was open
+  connected_ = false;
 }
 
 void BrokerEndpoint::on_transport_close(proton::transport&) {

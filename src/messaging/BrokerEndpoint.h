@@ -98,6 +98,7 @@ class BrokerEndpoint : public proton::messaging_handler {
   // After a transport error has been recorded (error()). refused: the error
   // is, or follows, the refusal of the broker's certificate while starting;
   // refusal is the endpoint's short failure text on the first such call.
+  // connected() is still true when the connection had been open.
   virtual void interrupted(bool refused, const std::string& refusal) = 0;
   // The broker's outcome of a message sent on the connection: accepted, or
   // not (outcome says how).

@@ -196,7 +196,6 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
 
   void opened(proton::connection& c, bool first) override {
     ++generation_;
-    connected_ = true;
     if (!first) {
       util::printAndLog("destURI #%s connection restored\n", destURI_.c_str());
       metrics::brokerConnected(queue_, "consumer", true);
@@ -256,8 +255,7 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
     ++generation_;
     metrics::brokerConnected(queue_, "consumer", false);
     if (refused) return;
-    const bool wasConnected = connected_;
-    connected_ = false;
+    const bool wasConnected = connected();
     deadLetters_.connectionLost();
     for (auto it = inFlight_.begin(); it != inFlight_.end();) {
       it = it->second.deadLettering ? inFlight_.erase(it) : std::next(it);
@@ -344,7 +342,6 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
   uint64_t lastSequence_ = 0;
   uint64_t generation_ = 0;
   bool subscribed_ = false;
-  bool connected_ = false;
 };
 
 bool RequestConsumer::Worker::Reply::send(const std::string& text) {
