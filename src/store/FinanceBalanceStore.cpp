@@ -186,6 +186,9 @@ void FinanceBalanceStore::compact() {
   recordSizeLocked();
   compacting_ = false;
   compaction_.notify_all();
+  // What was written meanwhile may be over the bound again: it is not left
+  // there until the next change comes.
+  if (written && journalTooLong(journal_.size(), snapshotBytes_)) wantCompactionLocked();
 }
 
 void FinanceBalanceStore::recordSizeLocked() {
