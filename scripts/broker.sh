@@ -4,7 +4,10 @@
 #   broker.sh start <datadir> <amqp_port> <openwire_port> [user password] [key=value ...]
 #                                           key=value options are passed to the
 #                                           launcher (see EmbeddedBroker.java);
-#                                           a port of 0 is one the broker picks
+#                                           a port of 0 is one the broker picks;
+#                                           destinationPolicy= is deploy/activemq.xml
+#                                           unless given (the production broker's
+#                                           dead-letter queues)
 #   broker.sh stop <datadir>                TERM (clean shutdown), KILL after a bound
 #   broker.sh kill <datadir>                KILL at once (a crash; the store recovers)
 # start returns once every connector accepts connections (exit 0), or says
@@ -61,6 +64,9 @@ start() {
   set -- "${positional[@]}"
   [ $# -eq 3 ] || [ $# -eq 5 ] || die "usage: broker.sh start <datadir> <amqp_port> <openwire_port> [user password] [key=value ...]"
   local data="$1" amqp="$2" ow="$3"
+  if [[ " ${options[*]-} " != *" destinationPolicy="* ]]; then
+    options+=("destinationPolicy=$top/deploy/activemq.xml")
+  fi
   fetch
   mkdir -p "$data" || die "cannot create $data"
   data="$(cd "$data" && pwd)"

@@ -13,6 +13,7 @@ PACKAGES=(
   python3 python3-pytest python3-pytest-xdist python3-qpid-proton python3-jsonschema python3-stomp
   procps openssl libsystemd-dev prometheus-cpp-dev prometheus
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix patch
+  lintian systemd
 )
 # Runs the Windows build's tests; where it cannot be installed they are
 # skipped, with one line saying so.

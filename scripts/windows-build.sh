@@ -4,7 +4,10 @@
 #
 #   scripts/windows-build.sh [build]      dependencies (scripts/windows-deps.sh,
 #                                         cached), then build-win/: mt4bridge.exe,
-#                                         sim/mtmanapi.dll, unit_tests.exe
+#                                         sim/mtmanapi.dll, unit_tests.exe, and
+#                                         the zip of the service (cpack, as
+#                                         cmake/Packaging.cmake lays it out):
+#                                         packages/mt4bridge-<version>-win64.zip
 #   scripts/windows-build.sh prefix       the Wine prefix of the tests,
 #                                         build-win/wineprefix (made once)
 #   scripts/windows-build.sh test DIR     the unit tests under Wine, results in
@@ -27,6 +30,9 @@ build() {
   cmake -S "$top" -B "$out" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMT4BRIDGE_WIN_DEPS="$out/deps" >/dev/null
   ninja -C "$out" -j "$(nproc)"
+  rm -f "$out"/packages/*.zip
+  (cd "$out" && cpack --config CPackConfig.cmake >/dev/null)
+  echo "windows-build: $(ls "$out"/packages/*.zip)"
 }
 
 prefix() {

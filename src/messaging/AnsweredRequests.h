@@ -19,6 +19,7 @@ namespace messaging {
 struct Answer {
   bool undelivered = false;  // its reply could not be delivered
   std::string reply;         // that reply
+  bool refused = false;      // it could not be taken (no reply)
 };
 
 // What identifies one request across its redeliveries: the message id,

@@ -12,7 +12,6 @@ namespace messaging {
 namespace {
 
 constexpr const char* kDeadLetterPrefix = "DLQ.";
-constexpr const char* kUndeliveredReplyProperty = "undeliveredReply";
 
 }  // namespace
 
@@ -20,11 +19,11 @@ DeadLetterMove::DeadLetterMove(std::string queue, Done done)
     : queue_(std::move(queue)), target_(kDeadLetterPrefix + queue_), done_(std::move(done)) {}
 
 void DeadLetterMove::start(proton::connection& c, uint64_t sequence, proton::message message,
-                           const std::string& reply) {
+                           const char* property, const std::string& value) {
   Move& move = moves_[sequence];
   move = Move();
   move.message = std::move(message);
-  move.message.properties().put(kUndeliveredReplyProperty, reply);
+  move.message.properties().put(property, value);
   move.message.durable(true);
   if (!sender_) {
     proton::sender_options options;

@@ -1,8 +1,8 @@
-// The move of requests whose reply could not be delivered to the
-// dead-letter queue of their request queue ("DLQ." + the queue's name, the
-// broker's own naming), each with its reply attached as the string property
-// "undeliveredReply". Used on the event thread of the request queue's
-// connection only.
+// The move of requests to the dead-letter queue of their request queue
+// ("DLQ." + the queue's name, the broker's own naming), each with a string
+// property saying why: "undeliveredReply", the reply that could not be
+// delivered, or "deadLetterReason". Used on the event thread of the request
+// queue's connection only.
 #ifndef MT4BRIDGE_MESSAGING_DEAD_LETTER_MOVE_H_
 #define MT4BRIDGE_MESSAGING_DEAD_LETTER_MOVE_H_
 
@@ -33,10 +33,13 @@ class DeadLetterMove {
 
   DeadLetterMove(std::string queue, Done done);
 
-  // Moves message, request sequence, with reply attached; the sender is
-  // opened on c at first use.
+  static constexpr const char* kUndeliveredReply = "undeliveredReply";
+  static constexpr const char* kReason = "deadLetterReason";
+
+  // Moves message, request sequence, with the string property (one of the
+  // two above) set to value; the sender is opened on c at first use.
   void start(proton::connection& c, uint64_t sequence, proton::message message,
-             const std::string& reply);
+             const char* property, const std::string& value);
 
   // The connection's sender and tracker events; each is ignored (false)
   // when it is not about this move's sender. A refused dead-letter queue is

@@ -16,12 +16,13 @@ namespace messaging {
 // and sends exactly one reply through reply before it returns.
 using Operation = std::function<void(const Json::Value& request, ReplySender& reply)>;
 
-// Parses text and runs operation on it, replying through reply. Text that
-// is not a JSON object is dropped without reply. A conversion error raised
-// while the operation reads its request, or any other exception, ends that
-// request without reply, with one console and log line naming destURI (the
-// request queue); so does a route without operation.
-void dispatchRequest(const std::string& destURI, const Operation& operation, ReplySender& reply,
+// Parses text and runs operation on it, replying through reply. Returns
+// false when the request could not be taken: text that is not a JSON
+// object (dropped without reply or line), a conversion error raised while
+// the operation reads its request or any other exception, and a route
+// without operation (each without reply, with one console and log line
+// naming destURI, the request queue).
+bool dispatchRequest(const std::string& destURI, const Operation& operation, ReplySender& reply,
                      const std::string& text);
 
 // The text of an envelope member as the operations read it: absent or null

@@ -34,6 +34,10 @@ namespace {
 
 constexpr int kCloseTimeoutMs = 5000;  // orderly close before a hard stop
 constexpr const char* kNotText = "NOT A TEXTMESSAGE!";
+// A request delivered more often than this without being acknowledged
+// ended the service (or its connection) every time it ran: it is not run
+// again but moved to the dead-letter queue.
+constexpr uint32_t kMaxDeliveries = 5;
 
 using Clock = std::chrono::steady_clock;
 
@@ -145,13 +149,16 @@ class RequestConsumer::Worker {
 // The consumer's connection events, on the event loop's thread. Other
 // threads reach it only through post().
 //
-// Each request ends in one of three ways: its reply was delivered (or it
+// Each request ends in one of four ways: its reply was delivered (or it
 // had none) and it is accepted; its reply could not be delivered and it is
 // moved to the dead-letter queue with that reply attached, then accepted;
-// or its connection was lost first and the broker redelivers it. A
-// redelivered request that this consumer has already handled is not run
-// again: it is accepted at once, or dead-lettered when its reply was never
-// delivered.
+// it could not be taken (not a JSON object, no operation, an error while
+// it was read) and it is rejected, which the broker's dead-letter policy
+// moves to the same queue; or its connection was lost first and the broker
+// redelivers it. A redelivered request that this consumer has already
+// handled is not run again: it ends as it ended the first time. One that
+// the broker has delivered more than kMaxDeliveries times is not run: it is
+// moved to the dead-letter queue with the reason attached.
 class RequestConsumer::Endpoint : public BrokerEndpoint {
  public:
   Endpoint(BrokerAddress address, std::string destURI, std::string queue, Worker& worker)
@@ -175,10 +182,15 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
       return;
     }
     if (answer.undelivered) {
-      deadLetter(it->first, it->second, answer.reply);
+      deadLetter(it->first, it->second, DeadLetterMove::kUndeliveredReply, answer.reply,
+                 kReplyUndelivered);
       return;
     }
-    it->second.delivery.accept();
+    if (answer.refused) {
+      reject(it->second.delivery);
+    } else {
+      it->second.delivery.accept();
+    }
     inFlight_.erase(it);
     grantCredit();
   }
@@ -190,7 +202,10 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
     uint64_t generation = 0;     // connection it arrived on
     std::string key;             // requestKey
     bool deadLettering = false;  // handled; its move to the dead-letter queue is under way
+    std::string why;             // of that move, for the console
   };
+
+  static constexpr const char* kReplyUndelivered = "its reply could not be delivered";
 
   bool starting() const override { return !subscribed_; }
 
@@ -229,6 +244,16 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
         answerAgain(std::move(entry), text, *known);
         return;
       }
+    }
+    const uint32_t deliveries = entry.message.delivery_count() + 1;
+    if (deliveries > kMaxDeliveries) {
+      const std::string count = std::to_string(deliveries);
+      const uint64_t sequence = ++lastSequence_;
+      InFlight& stored = inFlight_.emplace(sequence, std::move(entry)).first->second;
+      deadLetter(sequence, stored, DeadLetterMove::kReason,
+                 "delivered " + count + " times without an acknowledgement: not run again",
+                 "delivered " + count + " times, not run");
+      return;
     }
     const uint64_t sequence = ++lastSequence_;
     inFlight_.emplace(sequence, std::move(entry));
@@ -287,7 +312,13 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
     if (answer.undelivered) {
       const uint64_t sequence = ++lastSequence_;
       InFlight& stored = inFlight_.emplace(sequence, std::move(entry)).first->second;
-      deadLetter(sequence, stored, answer.reply);
+      deadLetter(sequence, stored, DeadLetterMove::kUndeliveredReply, answer.reply,
+                 kReplyUndelivered);
+      return;
+    }
+    if (answer.refused) {
+      reject(entry.delivery);
+      grantCredit();
       return;
     }
     util::printAndLog("destURI #%s request already answered: acknowledged without running it again\n",
@@ -296,11 +327,24 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
     grantCredit();
   }
 
+  // A request that could not be taken: the broker moves it to the
+  // dead-letter queue.
+  void reject(proton::delivery& delivery) {
+    util::printAndLog("destURI #%s request rejected to the dead-letter queue: it could not be "
+                      "taken\n",
+                      destURI_.c_str());
+    metrics::deadLettered(queue_);
+    delivery.reject();
+  }
+
   // The request is accepted once the broker has it on the dead-letter
-  // queue. Nothing else is taken from the queue meanwhile.
-  void deadLetter(uint64_t sequence, InFlight& entry, const std::string& reply) {
+  // queue, with property set to value; why is said on the console. Nothing
+  // else is taken from the queue meanwhile.
+  void deadLetter(uint64_t sequence, InFlight& entry, const char* property,
+                  const std::string& value, std::string why) {
     entry.deadLettering = true;
-    deadLetters_.start(connection(), sequence, std::move(entry.message), reply);
+    entry.why = std::move(why);
+    deadLetters_.start(connection(), sequence, std::move(entry.message), property, value);
   }
 
   void deadLettered(uint64_t sequence, bool stored) {
@@ -308,16 +352,14 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
     if (it == inFlight_.end()) return;
     metrics::deadLettered(queue_);
     if (stored) {
-      util::printAndLog("destURI #%s request moved to the dead-letter queue %s: its reply could "
-                        "not be delivered\n",
-                        destURI_.c_str(), deadLetters_.target().c_str());
+      util::printAndLog("destURI #%s request moved to the dead-letter queue %s: %s\n",
+                        destURI_.c_str(), deadLetters_.target().c_str(), it->second.why.c_str());
       it->second.delivery.accept();
     } else {
-      // The broker dead-letters the request itself, without the reply
-      // (which the log holds).
-      util::printAndLog("destURI #%s request rejected to the broker's dead-letter queue: its "
-                        "reply could not be delivered\n",
-                        destURI_.c_str());
+      // The broker dead-letters the request itself, without the property
+      // (the log holds it).
+      util::printAndLog("destURI #%s request rejected to the broker's dead-letter queue: %s\n",
+                        destURI_.c_str(), it->second.why.c_str());
       it->second.delivery.reject();
     }
     inFlight_.erase(it);
@@ -376,15 +418,18 @@ void RequestConsumer::Worker::run() {
     }
     printReceived(destURI_, request.text);
     Reply reply(*this, request);
+    bool taken = false;
     try {
-      dispatchRequest(destURI_, operation_, reply, request.text);
+      taken = dispatchRequest(destURI_, operation_, reply, request.text);
     } catch (...) {
       util::printAndLog("destURI #%s request not handled: unknown error\n", destURI_.c_str());
     }
     if (!reply.sent()) metrics::requestAnswered(queue_, 0, secondsSince(request));
     if (reply.acknowledged()) continue;
+    Answer answer = reply.answer();
+    answer.refused = !taken && !reply.sent();
     // Lost with the connection, the request is redelivered.
-    endpoint_->post([endpoint = endpoint_, sequence = request.sequence, answer = reply.answer()] {
+    endpoint_->post([endpoint = endpoint_, sequence = request.sequence, answer] {
       endpoint->finished(sequence, answer);
     });
   }

@@ -4,7 +4,9 @@
 // its operation; the delivery is acknowledged, on the connection's thread,
 // as soon as the broker has stored its reply (or once the operation has
 // returned, when it sent none). A request whose reply the broker did not
-// store is moved to the dead-letter queue instead (DeadLetterMove.h), and a
+// store is moved to the dead-letter queue instead (DeadLetterMove.h), one
+// that cannot be taken is rejected (the broker dead-letters it), one the
+// broker has delivered too often is dead-lettered without being run, and a
 // request whose connection was lost first is redelivered by the broker and
 // recognised (AnsweredRequests.h). Requests of one queue are thus handled
 // one at a time in arrival order; a long operation holds up only its own

@@ -95,7 +95,8 @@ struct Registered {
       {"queue"}};
   Series<prometheus::Counter> deadLetters{
       counter(*registry, "mt4bridge_dead_lettered_total",
-              "Requests moved to a dead-letter queue because their reply was not delivered"),
+              "Requests moved or rejected to a dead-letter queue: reply not delivered, "
+              "request not taken, or delivered too often"),
       {"queue"}};
   Series<prometheus::Counter> redeliveries{
       counter(*registry, "mt4bridge_redeliveries_recognised_total",

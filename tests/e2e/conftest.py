@@ -17,7 +17,7 @@ pytest_plugins = ["fixtures.broker", "fixtures.sim", "fixtures.service"]
 # suite runs in parallel processes (pytest-xdist, --dist loadgroup), they
 # run one after another in the same process.
 TIMING_MODULES = {"test_concurrency", "test_crash_campaign", "test_outages",
-                  "test_reply_path", "test_store_crash"}
+                  "test_reply_path", "test_request_tool", "test_store_crash"}
 
 
 def pytest_collection_modifyitems(config, items):

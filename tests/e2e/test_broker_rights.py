@@ -1,6 +1,7 @@
-"""The broker's users and per-queue rights of deploy/activemq.xml, loaded as
-they are by the test broker, with the service and the back office's clients
-(AMQP, JMS over OpenWire, STOMP) on the default queue names."""
+"""The broker's users, per-queue rights and dead-letter queues of
+deploy/activemq.xml, loaded as they are by the test broker, with the service
+and the back office's clients (AMQP, JMS over OpenWire, STOMP) on the default
+queue names."""
 import json
 import os
 import queue
@@ -9,7 +10,7 @@ import pytest
 import stomp
 
 from fixtures import schemas
-from fixtures.broker import TOP, receive_text, send_text, start_broker
+from fixtures.broker import TOP, connect, receive_message, receive_text, send_text, start_broker
 from fixtures.service import Service
 from fixtures.sim import Sim, default_state
 
@@ -18,6 +19,7 @@ import make_config
 SERVICE = ("bridge", "Bridge-Pass1")
 BACK_OFFICE = ("backoffice", "Office-Pass2")
 OTHER = ("someone", "Other-Pass3")  # may log in, has no rights
+OPERATOR = ("operator", "Oper-Pass4")
 DEFAULT_NAMES = {k: k for k in make_config.REQUEST_KEYS}
 DEFAULT_NAMES.update({make_config.reply_key(k): make_config.reply_key(k)
                       for k in make_config.REQUEST_KEYS})
@@ -30,16 +32,19 @@ def auth(user):
 @pytest.fixture(scope="module")
 def secured(tmp_path_factory):
     """A broker with deploy/activemq.xml's users and rights (and one more
-    user), a simulated server and the service logged in as "bridge"."""
+    user), a simulated server and the service logged in as "bridge", which
+    leaves importTrade to the tests."""
     folder = tmp_path_factory.mktemp("rights")
     props = folder / "credentials.properties"
-    props.write_text("bridge.password=%s\nbackoffice.password=%s\n" % (SERVICE[1], BACK_OFFICE[1]))
+    props.write_text("bridge.password=%s\nbackoffice.password=%s\noperator.password=%s\n"
+                     % (SERVICE[1], BACK_OFFICE[1], OPERATOR[1]))
     broker = start_broker(folder / "broker", OTHER[0], OTHER[1], options={
         "security": os.path.join(TOP, "deploy", "activemq.xml"),
         "securityProperties": str(props), "stompPort": 0})
     sim = Sim(folder / "sim", default_state()).start()
     svc = Service(folder / "svc", broker, sim, queue_names=DEFAULT_NAMES,
-                  overrides={"activeMqName": SERVICE[0], "activeMqPassword": SERVICE[1]})
+                  overrides={"activeMqName": SERVICE[0], "activeMqPassword": SERVICE[1],
+                             "importTrade": ""})
     try:
         svc.start()
         yield broker, sim, svc
@@ -119,6 +124,27 @@ def test_service_without_its_rights_fails_start_up(secured, tmp_path):
     assert ") success" not in out and "init success" not in out
     assert "destURI #tradeTransInfo subscription refused: amqp:unauthorized-access: User " \
         "backoffice is not authorized to read from: queue://tradeTransInfo\n" in unserved.output()
+
+
+def test_request_its_consumer_rejects_is_dead_lettered_for_the_operator_only(secured):
+    broker, _, _ = secured
+    url = broker.amqp_url
+    send_text(url, "importTrade", "not a request", check=False, **auth(BACK_OFFICE))
+    c = connect(url, **auth(SERVICE))
+    try:
+        r = c.create_receiver("importTrade", credit=1)
+        assert r.receive(timeout=30).body == "not a request"
+        r.reject()
+    finally:
+        c.close()
+    with pytest.raises(Exception, match="not authorized to read from: queue://DLQ.importTrade"):
+        receive_message(url, "DLQ.importTrade", timeout=1, **auth(BACK_OFFICE))
+    assert receive_message(url, "DLQ.importTrade", timeout=30, **auth(OPERATOR)).body == \
+        "not a request"
+    # Once the cause is fixed, the operator puts the request back on its queue.
+    send_text(url, "importTrade", "fixed request", check=False, **auth(OPERATOR))
+    assert receive_text(url, "importTrade", timeout=30, check=False, **auth(SERVICE)) == \
+        "fixed request"
 
 
 class StompClient(stomp.ConnectionListener):

@@ -7,6 +7,9 @@ exactly the movements carried out."""
 import json
 import os
 
+from proton import Message
+
+from fixtures.broker import receive_messages, send_message
 from fixtures.history import read_history, read_snapshot
 from fixtures.requests import movement
 from fixtures.sim import recent_state
@@ -35,7 +38,9 @@ HOSTILE = [
 def test_barrage_leaves_the_service_serving_and_the_history_whole(service_factory,
                                                                   sim_factory):
     sim = sim_factory(recent_state())
-    svc = service_factory(sim).start()
+    # The leverage queue by its own name, which the brokers' dead-letter
+    # policy names.
+    svc = service_factory(sim, queue_names={"userLeverageUpdate": "userLeverageUpdate"}).start()
     moved = [movement("m-%d" % login, login, 10.25 * login % 97, "m %d" % login)
              for login in (1001, 1002, 1003)]
     svc.send("tradeTransInfo", moved[0])
@@ -46,6 +51,7 @@ def test_barrage_leaves_the_service_serving_and_the_history_whole(service_factor
     for amount, login in (("1e400", "1001"), ('"5"', "1001"), ("5", str(2 ** 70))):
         svc.send("tradeTransInfo", '{"serial":"m-bad","login":%s,"amount":%s,"type":1,'
                  '"comment":"m bad","routeType":"crm"}' % (login, amount), check=False)
+    send_message(svc.broker.amqp_url, "userLeverageUpdate", Message(body=b"\x00not text"))
     svc.send("tradeTransInfo", moved[1])
     svc.send("tradeTransInfo", moved[0])  # a repeat: answered, nothing moves
     long_text = "\u0416" * 50000  # 100 000 bytes of UTF-8
@@ -94,6 +100,17 @@ def test_barrage_leaves_the_service_serving_and_the_history_whole(service_factor
         return {k: (r["isHandle"], r["order"]) for k, r in read_history(path).items()}
 
     assert on_disk() == wanted
+
+    # What could not be taken was rejected, and waits in the dead-letter
+    # queue; nothing that was answered is there. Once a last request is
+    # answered, every one before it has been settled.
+    svc.ask("userLeverageUpdate", {"serial": "last", "login": 1001, "leverage": 100})
+    dead = receive_messages(svc.broker.amqp_url, "DLQ.userLeverageUpdate", 100, timeout=5,
+                            check=False)
+    unparsable = [t for t in HOSTILE if t.startswith(("{", "[")) and len(t) > 1000] + [
+        "", "{", "[1,2]", "null", "\"just text\"", b"\x00not text"]
+    assert all(t in dead for t in unparsable), dead[:5]
+    assert set(dead) <= set(HOSTILE) | {b"\x00not text"}
     svc.stop()  # a clean stop leaves them all in one whole snapshot
     assert {(r["comment"], r["login"]): (r["isHandle"], r["order"])
             for r in read_snapshot(path)} == wanted

@@ -159,8 +159,13 @@ def test_first_cycle_connects_pumping_then_normal(sim, link_factory, bid_ask,
     # The pumping manager was switched before the normal one logged in.
     assert switched[0]["seq"] < good[1]["seq"]
 
-    clients = sim.clients()
-    assert sorted(c["pumping"] for c in clients) == [False, True]
+    # The server lists the pumping connection once it has taken it over,
+    # which may be just after the plugin has its acknowledgement.
+    def both_listed():
+        clients = sim.clients()
+        return clients if sorted(c["pumping"] for c in clients) == [False, True] else None
+
+    clients = wait_until(both_listed, 10, "one normal and one pumping client on the server")
     assert [c["flags"] for c in clients if c["pumping"]] == [flags]
     # Only the normal manager writes a success line.
     assert link.log_lines() == ["Connect to %s success" % sim.address]

@@ -26,7 +26,7 @@ class DispatchTest : public ::testing::Test {
   void SetUp() override { util::setLogDirectory(dir_.file("log")); }
   void TearDown() override { util::setLogDirectory("../log/mt4"); }
 
-  void dispatch(const std::string& text) { dispatchRequest("req", operation, replies, text); }
+  bool dispatch(const std::string& text) { return dispatchRequest("req", operation, replies, text); }
 
   std::vector<std::string> served;
   messaging::Operation operation = [this](const Json::Value& request, ReplySender& reply) {
@@ -60,11 +60,11 @@ TEST(RouteFor, FirstRouteInRoutingOrderWithTheQueueName) {
 TEST_F(DispatchTest, UnparsableAndNonObjectRequestsAreDropped) {
   for (const char* text : {"[1,2]", "not json", "17", "\"text\"", "", "{\"a\":", "NOT A TEXTMESSAGE!",
                            "null"}) {
-    dispatch(text);
+    EXPECT_FALSE(dispatch(text)) << text;  // not taken: rejected to the dead-letter queue
   }
   EXPECT_TRUE(served.empty());
   EXPECT_TRUE(replies.sent.empty());
-  dispatch(R"({"serial":"s1"})");
+  EXPECT_TRUE(dispatch(R"({"serial":"s1"})"));
   EXPECT_EQ(served, std::vector<std::string>{"s1"});
   EXPECT_EQ(replies.sent.size(), 1u);
 }
@@ -75,8 +75,8 @@ TEST_F(DispatchTest, ConversionErrorSendsNoReplyAndNextRequestIsServed) {
     int login = request["login"].asInt();  // throws for text that is no number
     reply.send(writeReply(Json::Value(login), 200));
   };
-  dispatch(R"({"login":"abc"})");
-  dispatch(R"({"login":{"x":1}})");
+  EXPECT_FALSE(dispatch(R"({"login":"abc"})"));
+  EXPECT_FALSE(dispatch(R"({"login":{"x":1}})"));
   EXPECT_TRUE(replies.sent.empty());
   dispatch(R"({"login":5})");
   EXPECT_EQ(served.size(), 3u);
@@ -90,7 +90,7 @@ TEST_F(DispatchTest, ConversionErrorSendsNoReplyAndNextRequestIsServed) {
 
 TEST_F(DispatchTest, RouteWithoutOperationIsDroppedWithoutReply) {
   operation = nullptr;
-  dispatch(R"({"serial":17})");
+  EXPECT_FALSE(dispatch(R"({"serial":17})"));
   EXPECT_TRUE(replies.sent.empty());
 }
 

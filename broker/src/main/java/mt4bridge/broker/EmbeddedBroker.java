@@ -87,23 +87,28 @@ public final class EmbeddedBroker {
 
         // AMQP messages are mapped to JMS ones (an AMQP string body is a
         // TextMessage for OpenWire clients); see the amqp connector below.
-        // A message that fails delivery repeatedly goes to its own
-        // DLQ.<queue> instead of circling for ever.
-        PolicyEntry queues = new PolicyEntry();
-        queues.setQueue(">");
-        IndividualDeadLetterStrategy dlq = new IndividualDeadLetterStrategy();
-        dlq.setQueuePrefix("DLQ.");
-        dlq.setUseQueueForQueueMessages(true);
-        queues.setDeadLetterStrategy(dlq);
-        PolicyMap policies = new PolicyMap();
-        policies.setDefaultEntry(queues);
-        broker.setDestinationPolicy(policies);
+        //
+        // destinationPolicy=FILE: the <destinationPolicy> of an ActiveMQ
+        // snippet (deploy/activemq.xml, which broker.sh passes), with the
+        // dead-letter queue of each queue it names. Without it, and for a
+        // queue it does not name, a dead letter goes to ActiveMQ's shared
+        // ActiveMQ.DLQ, as on a production broker.
+        String policy = options.remove("destinationPolicy");
+        if (policy != null) {
+            try {
+                broker.setDestinationPolicy(new BrokerSnippet(new File(policy)).destinationPolicy());
+            } catch (Exception e) {
+                System.err.println("EmbeddedBroker: destinationPolicy=" + policy + ": " + e);
+                System.exit(2);
+            }
+        }
 
         // Users: the positional user (group "users"), and with
-        // security=FILE the users and per-destination rights of an ActiveMQ
-        // <plugins> snippet (deploy/activemq.xml), its ${name} placeholders
-        // filled from securityProperties=FILE as ActiveMQ fills them from
-        // credentials.properties. Without an entry a destination is closed.
+        // security=FILE the users and per-destination rights of the
+        // <plugins> of an ActiveMQ snippet (deploy/activemq.xml), its ${name}
+        // placeholders filled from securityProperties=FILE as ActiveMQ fills
+        // them from credentials.properties. Without an entry a destination is
+        // closed.
         String security = options.remove("security");
         String securityProperties = options.remove("securityProperties");
         if (positional.size() == 5 || security != null) {
@@ -114,7 +119,7 @@ public final class EmbeddedBroker {
             List<DestinationMapEntry> rights = new ArrayList<>();
             if (security != null) {
                 try {
-                    SecuritySnippet.load(new File(security), securityProperties, users, rights);
+                    new BrokerSnippet(new File(security)).security(securityProperties, users, rights);
                 } catch (Exception e) {
                     System.err.println("EmbeddedBroker: security=" + security + ": " + e);
                     System.exit(2);
@@ -227,78 +232,157 @@ public final class EmbeddedBroker {
 }
 
 /**
- * Reads the users and rights of an ActiveMQ {@code <plugins>} snippet with a
- * simpleAuthenticationPlugin and an authorizationPlugin, the way ActiveMQ's
- * own XML configuration sets them. An element or attribute it does not know
- * is refused, so the snippet cannot hold a setting the test broker would
- * silently leave out.
+ * Reads an ActiveMQ configuration snippet: a {@code <broker>} element with a
+ * {@code <destinationPolicy>} of dead-letter strategies and a
+ * {@code <plugins>} element with a simpleAuthenticationPlugin and an
+ * authorizationPlugin, set the way ActiveMQ's own XML configuration sets
+ * them. An element outside ActiveMQ's namespace, under another parent than
+ * in ActiveMQ's schema, or that it does not know, and an attribute it does
+ * not know, are refused, so the snippet cannot hold a setting the test broker
+ * would silently leave out.
  */
-final class SecuritySnippet {
-    private static final Map<String, List<String>> KNOWN = Map.of(
-            "plugins", List.of(),
-            "simpleAuthenticationPlugin", List.of("anonymousAccessAllowed"),
-            "users", List.of(),
-            "authenticationUser", List.of("username", "password", "groups"),
-            "authorizationPlugin", List.of(),
-            "map", List.of(),
-            "authorizationMap", List.of(),
-            "authorizationEntries", List.of(),
-            "authorizationEntry", List.of("queue", "topic", "read", "write", "admin"));
+final class BrokerSnippet {
+    private static final String NAMESPACE = "http://activemq.apache.org/schema/core";
+    // Each element the snippet may hold: its parent, then its attributes.
+    private static final Map<String, List<String>> KNOWN = Map.ofEntries(
+            Map.entry("broker", List.of("#document")),
+            Map.entry("destinationPolicy", List.of("broker")),
+            Map.entry("policyMap", List.of("destinationPolicy")),
+            Map.entry("policyEntries", List.of("policyMap")),
+            Map.entry("policyEntry", List.of("policyEntries", "queue")),
+            Map.entry("deadLetterStrategy", List.of("policyEntry")),
+            Map.entry("individualDeadLetterStrategy",
+                    List.of("deadLetterStrategy", "queuePrefix", "useQueueForQueueMessages",
+                            "processNonPersistent")),
+            Map.entry("plugins", List.of("broker")),
+            Map.entry("simpleAuthenticationPlugin", List.of("plugins", "anonymousAccessAllowed")),
+            Map.entry("users", List.of("simpleAuthenticationPlugin")),
+            Map.entry("authenticationUser", List.of("users", "username", "password", "groups")),
+            Map.entry("authorizationPlugin", List.of("plugins")),
+            Map.entry("map", List.of("authorizationPlugin")),
+            Map.entry("authorizationMap", List.of("map")),
+            Map.entry("authorizationEntries", List.of("authorizationMap")),
+            Map.entry("authorizationEntry",
+                    List.of("authorizationEntries", "queue", "topic", "read", "write", "admin")));
 
-    private SecuritySnippet() {}
+    private final File xml;
+    private final org.w3c.dom.Document doc;
 
-    static void load(File xml, String propertiesFile, List<AuthenticationUser> users,
-                     List<DestinationMapEntry> rights) throws Exception {
+    BrokerSnippet(File xml) throws Exception {
+        this.xml = xml;
+        javax.xml.parsers.DocumentBuilderFactory factory =
+                javax.xml.parsers.DocumentBuilderFactory.newInstance();
+        factory.setNamespaceAware(true);
+        doc = factory.newDocumentBuilder().parse(xml);
+        for (org.w3c.dom.Element e : elements("*")) {
+            String name = e.getLocalName();
+            List<String> known = KNOWN.get(name);
+            if (known == null || !NAMESPACE.equals(e.getNamespaceURI())) {
+                throw new IllegalArgumentException(xml + ": unknown element <" + name + ">");
+            }
+            String parent = e.getParentNode() instanceof org.w3c.dom.Element p ? p.getLocalName()
+                    : "#document";
+            if (!parent.equals(known.get(0))) {
+                throw new IllegalArgumentException(xml + ": <" + name + "> inside <" + parent + ">");
+            }
+            org.w3c.dom.NamedNodeMap given = e.getAttributes();
+            for (int a = 0; a < given.getLength(); a++) {
+                String attribute = given.item(a).getNodeName();
+                if (!attribute.startsWith("xmlns") && !known.subList(1, known.size()).contains(attribute)) {
+                    throw new IllegalArgumentException(
+                            xml + ": unknown attribute " + attribute + " of <" + name + ">");
+                }
+            }
+        }
+    }
+
+    // The users and rights of <plugins>, their ${name} placeholders filled
+    // from the properties file (if any).
+    void security(String propertiesFile, List<AuthenticationUser> users,
+                  List<DestinationMapEntry> rights) throws Exception {
         java.util.Properties values = new java.util.Properties();
         if (propertiesFile != null) {
             try (java.io.Reader in = new java.io.FileReader(propertiesFile)) {
                 values.load(in);
             }
         }
-        javax.xml.parsers.DocumentBuilderFactory factory =
-                javax.xml.parsers.DocumentBuilderFactory.newInstance();
-        factory.setNamespaceAware(true);
-        org.w3c.dom.Document doc = factory.newDocumentBuilder().parse(xml);
-        org.w3c.dom.NodeList all = doc.getElementsByTagName("*");
-        for (int i = 0; i < all.getLength(); i++) {
-            org.w3c.dom.Element e = (org.w3c.dom.Element) all.item(i);
-            String name = e.getLocalName();
-            List<String> attributes = KNOWN.get(name);
-            if (attributes == null) {
-                throw new IllegalArgumentException(xml + ": unknown element <" + name + ">");
-            }
-            org.w3c.dom.NamedNodeMap given = e.getAttributes();
-            for (int a = 0; a < given.getLength(); a++) {
-                String attribute = given.item(a).getNodeName();
-                if (!attribute.startsWith("xmlns") && !attributes.contains(attribute)) {
-                    throw new IllegalArgumentException(
-                            xml + ": unknown attribute " + attribute + " of <" + name + ">");
-                }
-            }
-            if (name.equals("simpleAuthenticationPlugin")
-                    && !"false".equals(e.getAttribute("anonymousAccessAllowed"))) {
+        for (org.w3c.dom.Element e : elements("simpleAuthenticationPlugin")) {
+            if (!"false".equals(e.getAttribute("anonymousAccessAllowed"))) {
                 throw new IllegalArgumentException(xml + ": anonymousAccessAllowed must be false");
             }
-            if (name.equals("authenticationUser")) {
-                users.add(new AuthenticationUser(value(e, "username", values),
-                        value(e, "password", values), value(e, "groups", values)));
-            } else if (name.equals("authorizationEntry")) {
-                AuthorizationEntry entry = new AuthorizationEntry();
-                if (e.hasAttribute("queue")) {
-                    entry.setQueue(value(e, "queue", values));
-                } else {
-                    entry.setTopic(value(e, "topic", values));
-                }
-                entry.setRead(value(e, "read", values));
-                entry.setWrite(value(e, "write", values));
-                entry.setAdmin(value(e, "admin", values));
-                rights.add(entry);
-            }
         }
+        for (org.w3c.dom.Element e : elements("authenticationUser")) {
+            users.add(new AuthenticationUser(value(e, "username", values),
+                    value(e, "password", values), value(e, "groups", values)));
+        }
+        for (org.w3c.dom.Element e : elements("authorizationEntry")) {
+            AuthorizationEntry entry = new AuthorizationEntry();
+            if (e.hasAttribute("queue")) {
+                entry.setQueue(value(e, "queue", values));
+            } else {
+                entry.setTopic(value(e, "topic", values));
+            }
+            entry.setRead(value(e, "read", values));
+            entry.setWrite(value(e, "write", values));
+            entry.setAdmin(value(e, "admin", values));
+            rights.add(entry);
+        }
+    }
+
+    // The <destinationPolicy>: one policy entry per <policyEntry>, with its
+    // dead-letter strategy (ActiveMQ's defaults for what is not set).
+    PolicyMap destinationPolicy() {
+        java.util.Properties none = new java.util.Properties();
+        List<PolicyEntry> entries = new ArrayList<>();
+        for (org.w3c.dom.Element e : elements("policyEntry")) {
+            if (!e.hasAttribute("queue")) {
+                throw new IllegalArgumentException(xml + ": <policyEntry> without queue");
+            }
+            PolicyEntry entry = new PolicyEntry();
+            entry.setQueue(value(e, "queue", none));
+            org.w3c.dom.NodeList strategies = e.getElementsByTagNameNS(NAMESPACE,
+                    "individualDeadLetterStrategy");
+            for (int i = 0; i < strategies.getLength(); i++) {
+                org.w3c.dom.Element s = (org.w3c.dom.Element) strategies.item(i);
+                IndividualDeadLetterStrategy dlq = new IndividualDeadLetterStrategy();
+                if (s.hasAttribute("queuePrefix")) {
+                    dlq.setQueuePrefix(value(s, "queuePrefix", none));
+                }
+                if (s.hasAttribute("useQueueForQueueMessages")) {
+                    dlq.setUseQueueForQueueMessages(flag(s, "useQueueForQueueMessages", none));
+                }
+                if (s.hasAttribute("processNonPersistent")) {
+                    dlq.setProcessNonPersistent(flag(s, "processNonPersistent", none));
+                }
+                entry.setDeadLetterStrategy(dlq);
+            }
+            entries.add(entry);
+        }
+        PolicyMap policies = new PolicyMap();
+        policies.setPolicyEntries(entries);
+        return policies;
+    }
+
+    private List<org.w3c.dom.Element> elements(String name) {
+        List<org.w3c.dom.Element> found = new ArrayList<>();
+        org.w3c.dom.NodeList all = doc.getElementsByTagNameNS("*", name);
+        for (int i = 0; i < all.getLength(); i++) {
+            found.add((org.w3c.dom.Element) all.item(i));
+        }
+        return found;
     }
 
     // The attribute with its ${name} placeholders filled in; a placeholder
     // without a value is an error, as in ActiveMQ.
+    // A true/false attribute.
+    private static boolean flag(org.w3c.dom.Element e, String attribute, java.util.Properties values) {
+        String v = value(e, attribute, values);
+        if (!v.equals("true") && !v.equals("false")) {
+            throw new IllegalArgumentException(attribute + " must be true or false");
+        }
+        return v.equals("true");
+    }
+
     private static String value(org.w3c.dom.Element e, String attribute, java.util.Properties values) {
         String text = e.getAttribute(attribute);
         java.util.regex.Matcher m = java.util.regex.Pattern.compile("\\$\\{([^}]*)\\}").matcher(text);
