@@ -307,6 +307,7 @@ class Lane:
         self.handled = {}  # (file, comment, login) -> order: handled records seen so far
         self.unreadable = 0  # restarts while the server's history cannot be read
         self.resent = 0
+        self.replayed = 0  # dead-lettered as delivered too often, and put back
 
     # -- requests and replies ---------------------------------------------
 
@@ -398,7 +399,9 @@ class Lane:
     def run(self):
         """Sends, kills and restarts from the calling thread, the lane's
         only one (its broker link is that thread's)."""
-        self.link = QueueLink(self.svc, keys=KEYS)
+        # A request in flight at five kills is dead-lettered at its sixth
+        # delivery, whether it was running or waiting its turn: replayed.
+        self.link = QueueLink(self.svc, keys=KEYS, replay_dead_letters=True)
         try:
             self.run_linked()
         finally:
@@ -613,10 +616,11 @@ def run_lanes(lanes, seed, began, report):
         for k, v in figures.items():
             totals[k] = totals.get(k, 0) + v
         report("crash campaign lane %d%s: money %d, kills inside a held call %d, "
-               "mid-request %d, resent %d, refused as not durable %d, as unreadable history "
+               "mid-request %d, resent %d, dead-lettered and replayed %d, refused as not "
+               "durable %d, as unreadable history "
                "%d (after %d restarts without it), movements doubled %d, lost %d" % (
                    lane.index, " (small disk)" if lane.disk else "", figures["money"],
-                   figures["held"], figures["mid"], figures["resent"],
+                   figures["held"], figures["mid"], figures["resent"], lane.replayed,
                    figures["not durable"], figures["history unreadable"],
                    figures["unreadable"], figures["doubled"], figures["lost"]))
         per_lane.append(figures)
