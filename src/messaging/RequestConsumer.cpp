@@ -248,11 +248,9 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
     const uint32_t deliveries = entry.message.delivery_count() + 1;
     if (deliveries > kMaxDeliveries) {
       const std::string count = std::to_string(deliveries);
-      const uint64_t sequence = ++lastSequence_;
-      InFlight& stored = inFlight_.emplace(sequence, std::move(entry)).first->second;
-      deadLetter(sequence, stored, DeadLetterMove::kReason,
-                 "delivered " + count + " times without an acknowledgement: not run again",
-                 "delivered " + count + " times, not run");
+      deadLetterUnrun(std::move(entry), DeadLetterMove::kReason,
+                      "delivered " + count + " times without an acknowledgement: not run again",
+                      "delivered " + count + " times, not run");
       return;
     }
     const uint64_t sequence = ++lastSequence_;
@@ -310,10 +308,8 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
     printReceived(destURI_, text);
     metrics::redeliveryRecognised(queue_);
     if (answer.undelivered) {
-      const uint64_t sequence = ++lastSequence_;
-      InFlight& stored = inFlight_.emplace(sequence, std::move(entry)).first->second;
-      deadLetter(sequence, stored, DeadLetterMove::kUndeliveredReply, answer.reply,
-                 kReplyUndelivered);
+      deadLetterUnrun(std::move(entry), DeadLetterMove::kUndeliveredReply, answer.reply,
+                      kReplyUndelivered);
       return;
     }
     if (answer.refused) {
@@ -345,6 +341,14 @@ class RequestConsumer::Endpoint : public BrokerEndpoint {
     entry.deadLettering = true;
     entry.why = std::move(why);
     deadLetters_.start(connection(), sequence, std::move(entry.message), property, value);
+  }
+
+  // The same for a request just received, which is not run.
+  void deadLetterUnrun(InFlight entry, const char* property, const std::string& value,
+                       std::string why) {
+    const uint64_t sequence = ++lastSequence_;
+    InFlight& stored = inFlight_.emplace(sequence, std::move(entry)).first->second;
+    deadLetter(sequence, stored, property, value, std::move(why));
   }
 
   void deadLettered(uint64_t sequence, bool stored) {
