@@ -1,11 +1,13 @@
-// mt4bridge_schemas: the back office's reference of the fifteen requests,
-// generated from the route table (operations/Routes.h: each queue's record
+// mt4bridge_schemas: the back office's reference of the requests (the
+// fifteen and the optional account reads) and of the trading server's
+// events, generated from the route table (operations/Routes.h: each queue's record
 // and reply codes) and the records' field lists (operations/SchemaWriter.h)
 // so that it cannot drift from what the service reads and replies:
 //
 //   DOCS/schemas/<queueKey>.request.json  the request object
 //   DOCS/schemas/<queueKey>.reply.json    the reply's data object
 //   DOCS/schemas/reply-envelope.json      the reply (messaging/ReplyWriter.h)
+//   DOCS/schemas/server-event.json        an event (messaging/EventPublisher.h)
 //   DOCS/requests.md                      the part between its two markers
 //
 //   mt4bridge_schemas [--check] DOCS
@@ -29,6 +31,8 @@
 #include "operations/ReplyCodes.h"
 #include "operations/Routes.h"
 #include "operations/SchemaWriter.h"
+#include "operations/reads/AccountFields.h"
+#include "operations/reads/TradeFields.h"
 
 namespace {
 
@@ -67,6 +71,68 @@ Json::Value envelopeSchema() {
   s["then"]["properties"]["msg"]["const"] = "success";
   s["else"]["properties"]["msg"]["const"] = "fail";
   return topLevel(s, "reply envelope");
+}
+
+// One message on serverEvents (messaging/EventPublisher.h): its data by
+// the kind of event.
+Json::Value eventSchema() {
+  const auto kind = [](const char* event, std::vector<const char*> actions, Json::Value data) {
+    Json::Value s(Json::objectValue);
+    s["properties"]["event"]["const"] = event;
+    for (const char* action : actions) s["properties"]["action"]["enum"].append(action);
+    s["properties"]["data"] = data;
+    return s;
+  };
+  Json::Value dropped(Json::objectValue);
+  dropped["type"] = "object";
+  dropped["properties"]["dropped"]["type"] = "integer";
+  dropped["properties"]["dropped"]["minimum"] = 0;
+  dropped["properties"]["dropped"]["maximum"] = Json::Int64(LLONG_MAX);
+  dropped["properties"]["dropped"]["description"] =
+      "events not published since the previous resync";
+  dropped["required"].append("dropped");
+  dropped["additionalProperties"] = false;
+
+  Json::Value s(Json::objectValue);
+  s["type"] = "object";
+  Json::Value& p = s["properties"];
+  p["event"]["type"] = "string";
+  p["event"]["enum"].append("trade");
+  p["event"]["enum"].append("account");
+  p["event"]["enum"].append("resync");
+  p["event"]["description"] =
+      "what changed: a trade (also a pending order, a balance or credit operation), an "
+      "account; or resync: events may have been missed, read again";
+  p["action"]["type"] = "string";
+  p["action"]["description"] =
+      "add, update or delete (a trade: left the open list, closed, deleted or, cmd 6 and 7, "
+      "carried out); a resync's: start, reconnect (of the pumping connection) or dropped";
+  p["data"]["type"] = "object";
+  p["data"]["description"] =
+      "the record as the reads give it (a trade as in userTradesGet, an account as in "
+      "userRecordGet); a resync's: the events dropped since the previous resync";
+  p["sequence"]["type"] = "integer";
+  p["sequence"]["minimum"] = 1;
+  p["sequence"]["maximum"] = Json::Int64(LLONG_MAX);
+  p["sequence"]["description"] =
+      "one more than the previous message's, from 1 at the service's start";
+  p["time"]["type"] = "integer";
+  p["time"]["minimum"] = Json::Int64(LLONG_MIN);
+  p["time"]["maximum"] = Json::Int64(LLONG_MAX);
+  p["time"]["description"] =
+      "the server's time of the change in milliseconds (less timeZone), as the reads give "
+      "times; a resync's: the newest event time so far (0 before any)";
+  for (const char* key : {"action", "data", "event", "sequence", "time"}) {
+    s["required"].append(key);
+  }
+  s["additionalProperties"] = false;
+  s["oneOf"].append(kind("trade", {"add", "update", "delete"},
+                         operations::recordSchema<operations::TradeFields>(SchemaSide::kReply)));
+  s["oneOf"].append(
+      kind("account", {"add", "update", "delete"},
+           operations::recordSchema<operations::AccountFields>(SchemaSide::kReply)));
+  s["oneOf"].append(kind("resync", {"start", "reconnect", "dropped"}, dropped));
+  return topLevel(s, "server event");
 }
 
 std::string compact(const Json::Value& value) {
@@ -131,6 +197,11 @@ std::string typeText(const Json::Value& p, bool showNull) {
   return showNull && nullable ? type + " or null" : type;
 }
 
+// After an optional queue's number in the list of queues.
+const char* optionalMark(const config::QueueInfo& q) {
+  return q.optional ? " (read)" : "";
+}
+
 std::string codeText(int code) {
   return code == operations::kFailedCallCode ? "-r" : std::to_string(code);
 }
@@ -155,13 +226,36 @@ void safetySection(std::ostringstream& md) {
   md << "\n";
 }
 
+// The message published on serverEvents.
+void eventSection(std::ostringstream& md) {
+  const Json::Value event = eventSchema();
+  md << "\n### The server's events, on `serverEvents`\n\n"
+        "[server-event.json](schemas/server-event.json)\n\n"
+        "| Key | JSON type | Value |\n|---|---|---|\n";
+  for (const Json::Value& key : event["required"]) {
+    const Json::Value& p = event["properties"][key.asString()];
+    md << "| `" << key.asString() << "` | " << typeText(p, true) << " | "
+       << p["description"].asString() << " |\n";
+  }
+  md << "\n| `event` | `action` | `data` |\n|---|---|---|\n";
+  for (const Json::Value& kind : event["oneOf"]) {
+    const Json::Value& p = kind["properties"];
+    std::string actions;
+    for (const Json::Value& action : p["action"]["enum"]) {
+      actions += (actions.empty() ? "`" : ", `") + action.asString() + "`";
+    }
+    md << "| `" << p["event"]["const"].asString() << "` | " << actions << " | "
+       << typeText(p["data"], true) << " |\n";
+  }
+}
+
 std::string requestsSection() {
   std::ostringstream md;
   safetySection(md);
   md << "| # | Request queue key | Reply queue key | Schemas |\n|---|---|---|---|\n";
   for (const Route& route : operations::routeTable()) {
     const config::QueueInfo& q = *route.queue;
-    md << "| " << q.number << " | `" << q.requestKey << "` | `" << q.replyKey
+    md << "| " << q.number << optionalMark(q) << " | `" << q.requestKey << "` | `" << q.replyKey
        << "` | [request](schemas/" << q.requestKey << ".request.json), [reply data](schemas/"
        << q.requestKey << ".reply.json) |\n";
   }
@@ -181,7 +275,11 @@ std::string requestsSection() {
     const Json::Value request = route.schema(SchemaSide::kRequest)["properties"];
     const Json::Value reply = route.schema(SchemaSide::kReply);
     md << "\n### " << q.number << ". `" << q.requestKey << "`, replied on `" << q.replyKey
-       << "`\n\n| Key | Request: JSON type | Meaning and reading | Reply data |\n|---|---|---|---|\n";
+       << "`" << (q.optional ? " (an account read)" : "") << "\n\n"
+       << (q.optional ? "Served only when its two keys are configured. It changes nothing on "
+                        "the server: sent again, it reads again.\n\n"
+                      : "")
+       << "| Key | Request: JSON type | Meaning and reading | Reply data |\n|---|---|---|---|\n";
     for (const Json::Value& name : reply["required"]) {
       const std::string key = name.asString();
       const Json::Value& out = reply["properties"][key];
@@ -202,6 +300,7 @@ std::string requestsSection() {
       md << "| " << codeText(row.code) << " | " << row.when << " |\n";
     }
   }
+  eventSection(md);
   return md.str();
 }
 
@@ -216,6 +315,7 @@ std::map<fs::path, std::string> schemaFiles() {
         pretty(topLevel(route.schema(SchemaSide::kReply), key + " reply data"));
   }
   files[fs::path("schemas") / "reply-envelope.json"] = pretty(envelopeSchema());
+  files[fs::path("schemas") / "server-event.json"] = pretty(eventSchema());
   return files;
 }
 

@@ -120,7 +120,9 @@ int Service::init() {
   const config::ConfigRecord& cfg = config::current();
   util::consoleWPrint(L"Server: %ls\n", util::stringToLPCWSTR(cfg.server).c_str());
 
-  operations::setPumpTargets(&balances_, &users_, &pumping_);
+  if (!cfg.serverEvents.empty()) events_.configure(cfg.serverEventsBuffer);
+  operations::setPumpTargets(&balances_, &users_, &pumping_,
+                             cfg.serverEvents.empty() ? nullptr : &events_, cfg.timeZone);
   server::clearStop();
   reconnection_.start();
   util::pauseMs(cfg.startupPauseMs);
@@ -130,7 +132,8 @@ int Service::init() {
 
   std::lock_guard<std::mutex> lock(lifecycle_);
   if (server::stopRequested()) return -1;
-  if (queues_.openReplies() <= 0) {
+  if (queues_.openReplies() <= 0 ||
+      (!cfg.serverEvents.empty() && events_.open(cfg.brokerURI, cfg.serverEvents) <= 0)) {
     cleanup();
     return -1;
   }
@@ -189,6 +192,7 @@ void Service::loadAccountList() {
 void Service::stopAll() {
   server::requestStop();
   queues_.stop();
+  events_.stop();
   reconnection_.stop();
   normal_.disconnect();
   pumping_.disconnect();

@@ -15,6 +15,7 @@
 
 #include "app/ServiceNotifier.h"
 #include "config/QueueTable.h"
+#include "messaging/EventPublisher.h"
 #include "messaging/QueueSet.h"
 #include "operations/OperationContext.h"
 #include "server/ManagerLink.h"
@@ -79,6 +80,8 @@ class Service {
   void loadAccountList();
   messaging::QueueSet::Operations boundOperations();
 
+  // Before the links: the pumping handler offers to it until pumping ends.
+  messaging::EventPublisher events_;
   server::ManagerLink normal_;
   server::ManagerLink pumping_;
   store::FinanceBalanceStore balances_;

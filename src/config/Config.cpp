@@ -25,6 +25,8 @@ constexpr const char* kInt64Rule = "must be a number of 64 bits";
 constexpr const char* kHoursRule = "must be a number of hours from -596523 to 596523";
 constexpr const char* kPauseRule = "must be a number of milliseconds from 0 to 2147483647";
 constexpr const char* kDaysRule = "must be a number of days from 0 to 2147483647";
+constexpr const char* kBufferRule = "must be a number of events from 1 to 1000000";
+constexpr int kBufferMax = 1000000;
 
 ConfigRecord& record() {
   static ConfigRecord r;
@@ -136,12 +138,12 @@ void requiredTextKey(const Json::Value& root, const char* key, std::string* out,
   }
 }
 
-// An optional count, 0 or more: absent or null keeps *out.
+// An optional count, min to max: absent or null keeps *out.
 void countKey(const Json::Value& root, const char* key, int* out, const char* rule,
-              Findings& found) {
+              Findings& found, int min = 0, int max = std::numeric_limits<int>::max()) {
   if (root[key].isNull()) return;
   int value = 0;
-  if (!readInt32(root, key, &value) || value < 0) {
+  if (!readInt32(root, key, &value) || value < min || value > max) {
     found.wrongKind(key, rule);
     return;
   }
@@ -248,6 +250,8 @@ ParseResult parseConfig(const std::string& text, ConfigRecord* out,
   countKey(root, "startupPauseMs", &r.startupPauseMs, kPauseRule, found);
   textKey(root, "metricsAddress", &r.metricsAddress, found);
   countKey(root, "logRetentionDays", &r.logRetentionDays, kDaysRule, found);
+  textKey(root, "serverEvents", &r.serverEvents, found);
+  countKey(root, "serverEventsBuffer", &r.serverEventsBuffer, kBufferRule, found, 1, kBufferMax);
 
   if (found.result() != ParseResult::kMalformed) *out = r;
   return found.result();

@@ -36,6 +36,10 @@ struct ConfigRecord {
   std::string symboGtcPendingUpdate;
   std::string symboTraderDateUpdate;
   std::string symboQuoteDateUpdate;
+  // The account reads' request queues (optional keys; empty = not served).
+  std::string userRecordGet;
+  std::string userTradesGet;
+  std::string userHistoryGet;
 
   // Reply queue names, in configuration order.
   std::string userRecordCreateCallback;
@@ -53,6 +57,9 @@ struct ConfigRecord {
   std::string symboGtcPendingUpdateCallback;
   std::string symboTraderDateUpdateeCallback;
   std::string symboQuoteDateUpdateCallback;
+  std::string userRecordGetCallback;
+  std::string userTradesGetCallback;
+  std::string userHistoryGetCallback;
 
   std::string tradeCancellationCreditTransInfo;
   int pumpUpdateBidAsk = 0;  // 1 = pump quotes and read the account list
@@ -66,6 +73,12 @@ struct ConfigRecord {
   // Daily log files older than this many days are removed when a day's
   // first entry is written (optional key); 0 = every file is kept.
   int logRetentionDays = 0;
+  // Where the trading server's events are published: a queue name, or
+  // "topic://name" (optional key); empty = not published.
+  std::string serverEvents;
+  // The most events waiting for the broker; beyond it they are dropped
+  // and a resync follows (optional key).
+  int serverEventsBuffer = 10000;
 
   // True when the broker is contacted with a user name and password: both
   // must be set.

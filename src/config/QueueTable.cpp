@@ -2,14 +2,17 @@
 
 namespace config {
 
-#define MT4BRIDGE_QUEUE(num, key, replyField, replyLabel)                   \
+#define MT4BRIDGE_QUEUE_OF(num, key, replyField, replyLabel, optional)      \
   QueueInfo {                                                               \
     num, #key, "config." #key, #replyField, "config." replyLabel,          \
-        &ConfigRecord::key, &ConfigRecord::replyField                       \
+        &ConfigRecord::key, &ConfigRecord::replyField, optional             \
   }
+#define MT4BRIDGE_QUEUE(num, key, replyField, replyLabel) \
+  MT4BRIDGE_QUEUE_OF(num, key, replyField, replyLabel, false)
+#define MT4BRIDGE_READ(num, key) MT4BRIDGE_QUEUE_OF(num, key, key##Callback, #key "Callback", true)
 
-const std::array<QueueInfo, kQueueCount>& queueTable() {
-  static const std::array<QueueInfo, kQueueCount> table = {{
+const std::array<QueueInfo, kRouteCount>& queueTable() {
+  static const std::array<QueueInfo, kRouteCount> table = {{
       MT4BRIDGE_QUEUE(1, userRecordCreate, userRecordCreateCallback, "userRecordCreateCallback"),
       MT4BRIDGE_QUEUE(2, userRecordUpdate, userRecordUpdateCallback, "userRecordUpdateCallback"),
       MT4BRIDGE_QUEUE(3, userRecordPasswordUpdate, userRecordPasswordUpdateCallback, "userRecordPasswordUpdateCallback"),
@@ -26,16 +29,21 @@ const std::array<QueueInfo, kQueueCount>& queueTable() {
       // The reply key doubles the e; the label does not.
       MT4BRIDGE_QUEUE(14, symboTraderDateUpdate, symboTraderDateUpdateeCallback, "symboTraderDateUpdateCallback"),
       MT4BRIDGE_QUEUE(15, symboQuoteDateUpdate, symboQuoteDateUpdateCallback, "symboQuoteDateUpdateCallback"),
+      MT4BRIDGE_READ(16, userRecordGet),
+      MT4BRIDGE_READ(17, userTradesGet),
+      MT4BRIDGE_READ(18, userHistoryGet),
   }};
   return table;
 }
 
+#undef MT4BRIDGE_READ
 #undef MT4BRIDGE_QUEUE
+#undef MT4BRIDGE_QUEUE_OF
 
-const std::array<int, kQueueCount>& routingOrder() {
-  // Group leverage (7) is routed before e-mail (6).
-  static const std::array<int, kQueueCount> order = {
-      1, 2, 3, 4, 5, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+const std::array<int, kRouteCount>& routingOrder() {
+  // Group leverage (7) is routed before e-mail (6); the reads come last.
+  static const std::array<int, kRouteCount> order = {
+      1, 2, 3, 4, 5, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
   return order;
 }
 

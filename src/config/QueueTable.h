@@ -1,5 +1,7 @@
-// The fifteen request kinds in queue order: their request and reply queue
-// keys, the labels printed at start-up, and the routing order.
+// The request kinds in queue order: their request and reply queue keys, the
+// labels printed at start-up, and the routing order. The fifteen requests
+// come first; the three account reads after them are optional: served only
+// when their keys are configured, and silent at start-up otherwise.
 #ifndef MT4BRIDGE_CONFIG_QUEUE_TABLE_H_
 #define MT4BRIDGE_CONFIG_QUEUE_TABLE_H_
 
@@ -10,7 +12,9 @@
 
 namespace config {
 
-constexpr int kQueueCount = 15;
+constexpr int kQueueCount = 15;      // the fifteen requests
+constexpr int kReadQueueCount = 3;   // the optional account reads
+constexpr int kRouteCount = kQueueCount + kReadQueueCount;
 
 // Queue numbers (1-based, queue order).
 enum QueueNumber : int {
@@ -29,26 +33,32 @@ enum QueueNumber : int {
   kSymboGtcPendingUpdate = 13,
   kSymboTraderDateUpdate = 14,
   kSymboQuoteDateUpdate = 15,
+  kUserRecordGet = 16,
+  kUserTradesGet = 17,
+  kUserHistoryGet = 18,
 };
 
 struct QueueInfo {
-  int number;                 // 1..15, queue order
+  int number;                 // 1..18, queue order
   const char* requestKey;     // configuration key of the request queue
   const char* consumerLabel;  // printed in place of the request queue name
   const char* replyKey;       // configuration key of the reply queue
   const char* producerLabel;  // printed in place of the reply queue name
   std::string ConfigRecord::*requestName;
   std::string ConfigRecord::*replyName;
+  // An account read: nothing is printed or opened for it while neither of
+  // its keys is configured.
+  bool optional;
 };
 
-// The fifteen kinds in queue order (index = number - 1).
-const std::array<QueueInfo, kQueueCount>& queueTable();
+// The kinds in queue order (index = number - 1).
+const std::array<QueueInfo, kRouteCount>& queueTable();
 
 // Queue numbers in routing order: the first configured request queue name
 // equal to a message's queue selects its route.
-const std::array<int, kQueueCount>& routingOrder();
+const std::array<int, kRouteCount>& routingOrder();
 
-// The kind with this queue number (1..15).
+// The kind with this queue number (1..18).
 const QueueInfo& queueInfo(int number);
 
 // The number of the route that serves the request queue requestName in cfg:

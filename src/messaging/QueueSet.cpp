@@ -61,9 +61,20 @@ void QueueSet::refuseReplies(int number, std::function<bool(const std::string&)>
   queue(number).refuse = std::move(refuse);
 }
 
+namespace {
+
+// An account read neither of whose keys is configured: nothing is printed
+// or opened for it.
+bool unconfigured(const config::ConfigRecord& cfg, const config::QueueInfo& info) {
+  return info.optional && (cfg.*info.requestName).empty() && (cfg.*info.replyName).empty();
+}
+
+}  // namespace
+
 int QueueSet::openReplies() {
   const config::ConfigRecord& cfg = config::current();
   for (const config::QueueInfo& info : config::queueTable()) {
+    if (unconfigured(cfg, info)) continue;
     const char* label = info.producerLabel;
     const std::string& name = cfg.*info.replyName;
     util::consolePrint("producer destUrl(%s) start\n", label);
@@ -85,6 +96,7 @@ void QueueSet::startRequests() {
   const config::ConfigRecord& cfg = config::current();
   std::set<std::string> consumed;
   for (const config::QueueInfo& info : config::queueTable()) {
+    if (unconfigured(cfg, info)) continue;
     const char* label = info.consumerLabel;
     const std::string& name = cfg.*info.requestName;
     if (name.empty()) {

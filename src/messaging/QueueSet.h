@@ -1,4 +1,4 @@
-// The fifteen request queues and their reply queues, as configured: for
+// The request queues and their reply queues, as configured: for
 // each, a reply producer and a request consumer, both on one event-loop
 // thread of the queue's own (EventLoop.h), and the operation that answers
 // its requests. Start-up creates it and the service owns it; the messaging
@@ -20,7 +20,7 @@ class QueueSet {
  public:
   // Each queue's operation, index = queue number - 1. The names and the
   // broker address are read from the configuration record at start.
-  using Operations = std::array<Operation, config::kQueueCount>;
+  using Operations = std::array<Operation, config::kRouteCount>;
 
   explicit QueueSet(Operations operations);
   ~QueueSet();  // stops
@@ -65,7 +65,7 @@ class QueueSet {
 
   Queue& queue(int number);
 
-  std::array<std::unique_ptr<Queue>, config::kQueueCount> queues_;
+  std::array<std::unique_ptr<Queue>, config::kRouteCount> queues_;
 };
 
 }  // namespace messaging

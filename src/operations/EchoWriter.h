@@ -58,6 +58,27 @@ class EchoWriter {
   void replyInt32(const char* key, const int* value, const char* = nullptr) {
     int32(key, value);
   }
+  void replyInt64(const char* key, const std::int64_t* value, const char* = nullptr) {
+    int64(key, value);
+  }
+  void replyReal(const char* key, const double* value, const char* = nullptr) {
+    real(key, value);
+  }
+  void replyText(const char* key, const std::string* value, const char* = nullptr) {
+    text(key, value);
+  }
+  template <typename Record>
+  void replyObject(const char* key, Record* value, const char* = nullptr) {
+    object(key, value);
+  }
+  // An array of the items in order, each written by its field list; an
+  // empty array when there is none.
+  template <typename Item>
+  void replyList(const char* key, std::vector<Item>* items, const char* = nullptr) {
+    Json::Value list(Json::arrayValue);
+    for (Item& item : *items) list.append(echoRecord(item));
+    data_[key] = list;
+  }
   // A nested object written by its own field list.
   template <typename Record>
   void object(const char* key, Record* value, const char* = nullptr) {

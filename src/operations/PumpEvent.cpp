@@ -3,8 +3,10 @@
 #include <atomic>
 #include <vector>
 
+#include "operations/EchoWriter.h"
 #include "operations/TradeComment.h"
 #include "operations/balance/BalanceHistoryCheck.h"
+#include "operations/reads/ServerRecords.h"
 #include "server/FieldText.h"
 
 namespace operations {
@@ -13,6 +15,32 @@ namespace {
 std::atomic<store::FinanceBalanceStore*> gBalances{nullptr};
 std::atomic<store::UserInfoStore*> gUsers{nullptr};
 std::atomic<server::ManagerLink*> gPumping{nullptr};
+std::atomic<messaging::EventSink*> gEvents{nullptr};
+std::atomic<int> gTimeZone{0};
+
+const char* actionText(int type) {
+  switch (type) {
+    case mt::TRANS_ADD:
+      return "add";
+    case mt::TRANS_DELETE:
+      return "delete";
+    default:
+      return "update";
+  }
+}
+
+// Offers the record to the sink, when there is one.
+template <typename Fields>
+void publish(const char* event, int type, Fields fields, mt::ServerTimeT time) {
+  messaging::EventSink* events = gEvents.load();
+  if (events == nullptr) return;
+  Json::Value message(Json::objectValue);
+  message["event"] = event;
+  message["action"] = actionText(type);
+  message["data"] = echoRecord(fields);
+  message["time"] = Json::Int64(backOfficeMillis(time, gTimeZone.load()));
+  events->offer(std::move(message));
+}
 
 // A balance or credit trade marks the one movement on file that it can be:
 // a record of the account not yet carried out whose key text, as the
@@ -70,19 +98,33 @@ void onQuotes() {
 }  // namespace
 
 void setPumpTargets(store::FinanceBalanceStore* balances,
-                    store::UserInfoStore* users, server::ManagerLink* pumping) {
+                    store::UserInfoStore* users, server::ManagerLink* pumping,
+                    messaging::EventSink* events, int timeZone) {
   gBalances.store(balances);
   gUsers.store(users);
   gPumping.store(pumping);
+  gTimeZone.store(timeZone);
+  gEvents.store(events);
 }
 
 void pumpEvent(int code, int type, void* data, void* /*param*/) {
   switch (code) {
+    case mt::PUMP_START_PUMPING:
+      if (messaging::EventSink* events = gEvents.load()) events->resync();
+      break;
     case mt::PUMP_UPDATE_TRADES:
-      if (data != nullptr) onTrade(type, *static_cast<mt::TradeRecord*>(data));
+      if (data != nullptr) {
+        const mt::TradeRecord& trade = *static_cast<mt::TradeRecord*>(data);
+        onTrade(type, trade);
+        publish("trade", type, tradeFields(trade, gTimeZone.load()), trade.timestamp);
+      }
       break;
     case mt::PUMP_UPDATE_USERS:
-      if (data != nullptr) onUser(type, *static_cast<mt::UserRecord*>(data));
+      if (data != nullptr) {
+        const mt::UserRecord& user = *static_cast<mt::UserRecord*>(data);
+        onUser(type, user);
+        publish("account", type, accountFields(user), user.timestamp);
+      }
       break;
     case mt::PUMP_UPDATE_BIDASK:
       onQuotes();

@@ -53,6 +53,10 @@ constexpr int kAmountOutOfRange = -1015;
 // A trade import whose newOrder is a ticket of another account.
 constexpr int kOtherAccountsTrade = -1016;
 
+// A history read whose window ends before it starts or spans more than
+// 31 days; nothing called.
+constexpr int kBadWindow = -1017;
+
 // The code that answers a failed manager call with result r: -r. A result
 // that is not a manager result code (0 or negative) gives -1.
 constexpr int failedCall(int result) { return result > 0 ? -result : -1; }

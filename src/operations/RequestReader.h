@@ -86,6 +86,13 @@ class RequestReader {
   // A field the request does not carry (a ticket the operation finds):
   // left as the record initialises it; only the reply writes it.
   void replyInt32(const char*, int*, const char* = nullptr) {}
+  void replyInt64(const char*, std::int64_t*, const char* = nullptr) {}
+  void replyReal(const char*, double*, const char* = nullptr) {}
+  void replyText(const char*, std::string*, const char* = nullptr) {}
+  template <typename Record>
+  void replyObject(const char*, Record*, const char* = nullptr) {}
+  template <typename Item>
+  void replyList(const char*, std::vector<Item>*, const char* = nullptr) {}
   // A nested object read by its own field list; absent or null reads every
   // field of it as absent, a value that is not an object throws.
   template <typename Record>

@@ -20,6 +20,8 @@
 #include "operations/balance/TradeTransInfo.h"
 #include "operations/groups/GroupLeverage.h"
 #include "operations/groups/GroupLeverageEntity.h"
+#include "operations/reads/AccountReads.h"
+#include "operations/reads/ReadEntities.h"
 #include "operations/symbols/SymbolChanges.h"
 #include "operations/symbols/SymbolEntities.h"
 
@@ -86,7 +88,7 @@ const std::vector<SafetyCode>& safetyCodes() {
   return table;
 }
 
-const std::array<Route, config::kQueueCount>& routeTable() {
+const std::array<Route, config::kRouteCount>& routeTable() {
   using namespace config;
   static const CodeRow kLoginRow = safety(codes::kLoginOutOfRange);
   static const std::vector<CodeRow> kSymbolCodes = {
@@ -95,7 +97,9 @@ const std::array<Route, config::kQueueCount>& routeTable() {
       {codes::kSymbolNotFound, "no symbol has exactly the requested name"},
       {kFailedCallCode, "`CfgUpdateSymbol` refused the change (its last result r)"},
   };
-  static const std::array<Route, kQueueCount> table = {{
+  static const CodeRow kUnknownAccount = {
+      kFailedCallCode, "`UserRecordGet` returned r other than 0 and 1 (-65: no such account)"};
+  static const std::array<Route, kRouteCount> table = {{
       route<UserRecordCreateEntity>(
           kUserRecordCreate, &userRecordCreate,
           {{codes::kSuccess,
@@ -175,6 +179,23 @@ const std::array<Route, config::kQueueCount>& routeTable() {
                                     kSymbolCodes),
       route<SymbolSessionsEntity>(kSymboTraderDateUpdate, &symboTraderDateUpdate, kSymbolCodes),
       route<SymbolSessionsEntity>(kSymboQuoteDateUpdate, &symboQuoteDateUpdate, kSymbolCodes),
+      route<UserRecordGetEntity>(
+          kUserRecordGet, &userRecordGet,
+          {{codes::kSuccess, "the account was read"}, kLoginRow, kUnknownAccount}),
+      route<UserTradesGetEntity>(
+          kUserTradesGet, &userTradesGet,
+          {{codes::kSuccess, "the open trades were read (none: an empty list)"},
+           {codes::kNoTradeList, "no list of open trades came from the server"},
+           kLoginRow,
+           kUnknownAccount}),
+      route<UserHistoryGetEntity>(
+          kUserHistoryGet, &userHistoryGet,
+          {{codes::kSuccess, "the history was read (none in the window: an empty list)"},
+           {codes::kBadWindow, "`to` is before `from`, or more than 31 days after it; nothing "
+                               "called"},
+           {codes::kNoTradeList, "no history came from the server"},
+           kLoginRow,
+           kUnknownAccount}),
   }};
   return table;
 }

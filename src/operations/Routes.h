@@ -1,4 +1,4 @@
-// The fifteen request routes, one row per queue: its operation, the schema
+// The request routes, one row per queue: its operation, the schema
 // of the record it reads and the codes it replies with, each with when it is
 // replied. The queues' configuration keys, labels and routing order are the
 // queue table's (config/QueueTable.h). Start-up builds the service's queues
@@ -37,7 +37,7 @@ struct Route {
 };
 
 // The routes in queue order (index = queue number - 1).
-const std::array<Route, config::kQueueCount>& routeTable();
+const std::array<Route, config::kRouteCount>& routeTable();
 
 // The codes that keep money safe, with what the back office does about
 // each; the queues that may answer one list it among their codes.

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <limits>
+#include <utility>
 
 #include "operations/ReplyCodes.h"
 
@@ -186,12 +187,28 @@ void SchemaWriter::intList(const char* key, const std::vector<int>*, const char*
          "the integers in request order; null when there is none");
 }
 
-void SchemaWriter::replyInt32(const char* key, const int*, const char* meaning) {
+void SchemaWriter::replyOnly(const char* key, const char* meaning, Json::Value property) {
   if (side_ == SchemaSide::kReply) {
     const std::string reply =
         withMeaning(meaning, "set by the operation; not read from the request");
-    add(key, nullptr, int32Range(), 0, "", reply.c_str());
+    add(key, nullptr, std::move(property), 0, "", reply.c_str());
   }
+}
+
+void SchemaWriter::replyInt32(const char* key, const int*, const char* meaning) {
+  replyOnly(key, meaning, int32Range());
+}
+
+void SchemaWriter::replyInt64(const char* key, const std::int64_t*, const char* meaning) {
+  replyOnly(key, meaning, integer(Limits64::min(), Limits64::max()));
+}
+
+void SchemaWriter::replyReal(const char* key, const double*, const char* meaning) {
+  replyOnly(key, meaning, typed("number"));
+}
+
+void SchemaWriter::replyText(const char* key, const std::string*, const char* meaning) {
+  replyOnly(key, meaning, typed("string"));
 }
 
 }  // namespace operations

@@ -71,6 +71,20 @@ class SchemaWriter {
                Check check = Check::kNone);
   // In the reply only.
   void replyInt32(const char* key, const int*, const char* meaning = nullptr);
+  void replyInt64(const char* key, const std::int64_t*, const char* meaning = nullptr);
+  void replyReal(const char* key, const double*, const char* meaning = nullptr);
+  void replyText(const char* key, const std::string*, const char* meaning = nullptr);
+  template <typename Record>
+  void replyObject(const char* key, Record*, const char* meaning = nullptr) {
+    replyOnly(key, meaning, recordSchema<Record>(side_));
+  }
+  template <typename Item>
+  void replyList(const char* key, std::vector<Item>*, const char* meaning = nullptr) {
+    Json::Value list(Json::objectValue);
+    list["type"] = "array";
+    list["items"] = recordSchema<Item>(side_);
+    replyOnly(key, meaning, list);
+  }
   template <typename Record>
   void object(const char* key, Record*, const char* meaning = nullptr) {
     add(key, meaning, recordSchema<Record>(side_), Json::Value(Json::objectValue),
@@ -94,6 +108,8 @@ class SchemaWriter {
   // reply.
   void add(const char* key, const char* meaning, Json::Value property, const Json::Value& absent,
            const std::string& reading, const char* reply = nullptr);
+  // A reply-only key (on the reply side; nothing on the request side).
+  void replyOnly(const char* key, const char* meaning, Json::Value property);
   void listOf(const char* key, const char* meaning, Json::Value items,
               const std::string& reading, const char* reply);
   // property (an integer or number) narrowed to what check admits, and

@@ -125,6 +125,11 @@ struct Registered {
       counter(*registry, "mt4bridge_store_append_failures_total",
               "Changes a history store could not make durable"),
       {"store"}};
+  prometheus::Counter& eventsDropped =
+      counter(*registry, "mt4bridge_events_dropped_total",
+              "Trading-server events not published: the buffer to the broker was full, or the "
+              "broker did not take them")
+          .Add({});
   Series<prometheus::Gauge> buildInfo{
       gauge(*registry, "mt4bridge_build_info", "1, labelled with the service's version"),
       {"version"}};
@@ -194,6 +199,10 @@ void requestAnswered(const std::string& queue, int code, double seconds) {
   if (r == nullptr) return;
   r->requests.at({queue, std::to_string(code)}).Increment();
   r->durations.at({queue}).Observe(seconds);
+}
+
+void eventDropped() {
+  if (Registered* r = on()) r->eventsDropped.Increment();
 }
 
 void replyRetried(const std::string& queue) {

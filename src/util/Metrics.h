@@ -49,6 +49,9 @@ void managerConnected(const char* link, bool up);
 // A lost link connected and logged in again.
 void managerReconnected(const char* link);
 
+// A trading-server event that was not published.
+void eventDropped();
+
 // A store's size after a change: records held and journal bytes.
 void storeSize(const std::string& store, std::size_t records, std::uint64_t journalBytes);
 void storeAppendFailed(const std::string& store);

@@ -24,5 +24,6 @@ void managerReconnected(const char*) {}
 
 void storeSize(const std::string&, std::size_t, std::uint64_t) {}
 void storeAppendFailed(const std::string&) {}
+void eventDropped() {}
 
 }  // namespace metrics

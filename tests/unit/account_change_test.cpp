@@ -1,6 +1,6 @@
-// Account update, password and leverage changes and internal mail against
-// the fake managers: which fields each mode writes, which results count,
-// and requests run twice.
+// Account update, password and leverage changes, internal mail and the
+// account reads against the fake managers: which fields each mode writes,
+// which results count, what the reads give back, and requests run twice.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,6 +9,7 @@
 #include "operations/accounts/EmailSend.h"
 #include "operations/accounts/PasswordAndLeverage.h"
 #include "operations/accounts/UserRecordUpdate.h"
+#include "operations/reads/AccountReads.h"
 #include "server/FieldText.h"
 #include "test_util/OperationTest.h"
 #include "test_util/Records.h"
@@ -137,6 +138,63 @@ TEST_F(AccountChange, AMailIsSentOnlyOnceRememberedAndItsMarkHoldsWhereTheDiskFa
   EXPECT_EQ(200, run(&operations::emailSend, mail));
   platform::setAppendFaultHook(previous);
   EXPECT_EQ(1, normalFake.count("MailSend"));
+}
+
+TEST_F(AccountChange, ReadsGiveWhatTheServerHoldsChangeNothingAndRepeatAlike) {
+  config.timeZone = 3600;
+  mt::TradeRecord open = test_util::trade(902, kLogin, mt::OP_BUY, "t", 12.5);
+  open.open_time = 1700003600;  // 1700000000 s less the time zone
+  open.storage = -1.5;
+  mt::setField(open.symbol, "EURUSD");
+  pumpFake.addOpenTrade(open);
+  pumpFake.addOpenTrade(test_util::trade(901, kLogin, mt::OP_BUY_LIMIT, "p", 0));
+  mt::TradeRecord deposit = test_util::trade(700, kLogin, mt::OP_BALANCE, "dep", 50);
+  deposit.close_time = 1700003600;
+  normalFake.addHistory(deposit);
+
+  for (int run = 0; run < 2; ++run) {
+    EXPECT_EQ(200, this->run(&operations::userRecordGet, R"("routeType":"r")"));
+    Json::Value data = lastReply()["data"];
+    EXPECT_EQ("Old Name", data["account"]["name"].asString());
+    EXPECT_EQ(100, data["account"]["leverage"].asInt());
+    EXPECT_DOUBLE_EQ(77 + 12.5 - 1.5, data["equity"].asDouble());
+    EXPECT_EQ("r", data["routeType"].asString());
+
+    EXPECT_EQ(200, this->run(&operations::userTradesGet, ""));
+    data = lastReply()["data"];
+    ASSERT_EQ(2u, data["trades"].size());
+    EXPECT_EQ(901, data["trades"][0]["order"].asInt());  // by ticket
+    EXPECT_EQ("EURUSD", data["trades"][1]["symbol"].asString());
+    EXPECT_EQ(1700000000000LL, data["trades"][1]["openTime"].asInt64());
+    EXPECT_EQ(0, data["trades"][1]["closeTime"].asInt64());
+
+    EXPECT_EQ(200, this->run(&operations::userHistoryGet,
+                             R"("from":1699990000000,"to":1700000000000)"));
+    data = lastReply()["data"];
+    ASSERT_EQ(1u, data["trades"].size());
+    EXPECT_EQ(50, data["trades"][0]["profit"].asDouble());
+    EXPECT_EQ(1700000000000LL, data["trades"][0]["closeTime"].asInt64());
+  }
+  for (const testing_support::FakeCall& call : normalFake.calls()) {
+    if (call.name == "MemFree") continue;
+    EXPECT_EQ("TradesUserHistory", call.name);  // nothing but reads
+    EXPECT_EQ((std::vector<std::string>{"42", "1699993600", "1700003600"}),
+              call.args);  // the window shifted by the time zone
+  }
+
+  // An unknown account, a window backwards or over 31 days, no list.
+  EXPECT_EQ(-65, run(&operations::userRecordGet, R"("login":43)"));
+  EXPECT_TRUE(lastReply()["data"]["account"].isObject());
+  EXPECT_EQ(-65, run(&operations::userTradesGet, R"("login":43)"));
+  const int calls = managerCalls();
+  EXPECT_EQ(-1017, run(&operations::userHistoryGet, R"("from":10,"to":9)"));
+  EXPECT_EQ(-1017, run(&operations::userHistoryGet, R"("from":0,"to":2678400001)"));
+  EXPECT_EQ(-1017, run(&operations::userHistoryGet,
+                       R"("from":-9223372036854775807,"to":9223372036854775807)"));
+  EXPECT_EQ(calls, managerCalls());
+  EXPECT_EQ(200, run(&operations::userHistoryGet, R"("from":0,"to":2678400000)"));
+  pumpFake.script("TradesGetByLogin", {2});
+  EXPECT_EQ(-1002, run(&operations::userTradesGet, ""));
 }
 
 }  // namespace

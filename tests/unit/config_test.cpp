@@ -51,7 +51,10 @@ TEST(ConfigParse, MalformedFilesFailWithoutTouchingTheRecord) {
                            R"({"server":"s","login":1,"password":"p","startupPauseMs":-1})",
                            R"({"server":"s","login":1,"password":"p","startupPauseMs":"5"})",
                            R"({"server":"s","login":1,"password":"p","logRetentionDays":-1})",
-                           R"({"server":"s","login":1,"password":"p","logRetentionDays":"7"})"}) {
+                           R"({"server":"s","login":1,"password":"p","logRetentionDays":"7"})",
+                           R"({"server":"s","login":1,"password":"p","serverEventsBuffer":0})",
+                           R"({"server":"s","login":1,"password":"p","serverEventsBuffer":1000001})",
+                           R"({"server":"s","login":1,"password":"p","userHistoryGet":[]})"}) {
     EXPECT_EQ(parseConfig(text, &r), ParseResult::kMalformed) << text;
     EXPECT_EQ(r.server, "untouched") << text;
   }
@@ -94,6 +97,12 @@ TEST(ConfigParse, EveryProblemIsNamedOnALineOfItsOwn) {
   ConfigRecord r;
   ASSERT_EQ(parseWith(R"("logRetentionDays":7)", &r), ParseResult::kOk);
   EXPECT_EQ(r.logRetentionDays, 7);
+  EXPECT_EQ(r.serverEventsBuffer, 10000);
+  ASSERT_EQ(parseWith(R"("serverEvents":"topic://ev","serverEventsBuffer":3,
+                         "userTradesGetCallback":"rq")", &r), ParseResult::kOk);
+  EXPECT_EQ(r.serverEvents, "topic://ev");
+  EXPECT_EQ(r.serverEventsBuffer, 3);
+  EXPECT_EQ(r.userTradesGetCallback, "rq");
 }
 
 TEST(ConfigParse, ReadingRulesForTextsAndIntegers) {
@@ -160,7 +169,7 @@ TEST(ConfigParse, BrokerCredentialsNeedBoth) {
 
 TEST(QueueTable, LabelsKeysAndRoutingOrder) {
   const auto& table = config::queueTable();
-  ASSERT_EQ(table.size(), 15u);
+  ASSERT_EQ(table.size(), 18u);
   for (size_t i = 0; i < table.size(); ++i) EXPECT_EQ(table[i].number, static_cast<int>(i) + 1);
   EXPECT_STREQ(table[0].consumerLabel, "config.userRecordCreate");
   EXPECT_STREQ(table[0].producerLabel, "config.userRecordCreateCallback");
@@ -175,6 +184,11 @@ TEST(QueueTable, LabelsKeysAndRoutingOrder) {
   ConfigRecord r;
   r.*(table[13].replyName) = "x";
   EXPECT_EQ(r.symboTraderDateUpdateeCallback, "x");
+  // The account reads come after the fifteen, and only they are optional.
+  for (size_t i = 0; i < table.size(); ++i) EXPECT_EQ(table[i].optional, i >= 15) << i;
+  EXPECT_STREQ(table[17].requestKey, "userHistoryGet");
+  EXPECT_STREQ(table[17].producerLabel, "config.userHistoryGetCallback");
+  EXPECT_EQ(order[17], config::kUserHistoryGet);
 }
 
 TEST(LoadConfig, ReadsConfigIniFromTheWorkingDirectory) {

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "FakeManager.h"
+#include "messaging/EventPublisher.h"
 #include "server/Connections.h"
 #include "server/FieldText.h"
 #include "operations/PumpEvent.h"
@@ -237,6 +238,44 @@ TEST_F(PumpEventTest, HandlerGivenToPumpingReachesTheStores) {
   mt::TradeRecord t = trade(4242, 3, mt::OP_BALANCE, "w-1", 10);
   ASSERT_TRUE(fake_.firePump(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &t));
   EXPECT_EQ(4242, stored("w-1", 3).order);
+}
+
+// The events reach the sink as the reads give the records, a pumping start
+// asks for a resync, quotes never reach it; a full buffer drops events and
+// owes a resync instead of queuing one.
+TEST_F(PumpEventTest, ChangesAreOfferedAsEventsAndAFullBufferDropsThem) {
+  messaging::EventPublisher events;
+  events.configure(3);
+  operations::setPumpTargets(&balances_, &users_, &pumping_, &events, 3600);
+  remember("dep-1", 5001);
+  mt::TradeRecord balance = trade(9001, 5001, mt::OP_BALANCE, "dep-1", 10);
+  balance.timestamp = 1700003600;
+  mt::UserRecord user = account(5001, "Ann");
+  operations::pumpEvent(mt::PUMP_START_PUMPING, 0, nullptr, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_BIDASK, 0, nullptr, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_TRADES, mt::TRANS_DELETE, &balance, nullptr);
+  operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_UPDATE, &user, nullptr);
+  EXPECT_EQ(9001, stored("dep-1", 5001).order);  // the store is kept as before
+  std::deque<Json::Value> waiting = events.waiting();
+  ASSERT_EQ(3u, waiting.size());
+  EXPECT_EQ("resync", waiting[0]["event"].asString());
+  EXPECT_EQ("start", waiting[0]["action"].asString());
+  EXPECT_EQ("trade", waiting[1]["event"].asString());
+  EXPECT_EQ("delete", waiting[1]["action"].asString());
+  EXPECT_EQ(9001, waiting[1]["data"]["order"].asInt());
+  EXPECT_EQ(1700000000000LL, waiting[1]["time"].asInt64());
+  EXPECT_EQ("account", waiting[2]["event"].asString());
+  EXPECT_EQ("update", waiting[2]["action"].asString());
+  EXPECT_EQ("Ann", waiting[2]["data"]["name"].asString());
+
+  // Full: the next change and the next resync are not queued.
+  operations::pumpEvent(mt::PUMP_UPDATE_USERS, mt::TRANS_ADD, &user, nullptr);
+  operations::pumpEvent(mt::PUMP_START_PUMPING, 0, nullptr, nullptr);
+  EXPECT_EQ(3u, events.waiting().size());
+  events.stop();
+  operations::pumpEvent(mt::PUMP_START_PUMPING, 0, nullptr, nullptr);
+  EXPECT_TRUE(events.waiting().empty());
+  operations::setPumpTargets(nullptr, nullptr, nullptr);
 }
 
 }  // namespace
