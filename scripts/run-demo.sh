@@ -27,6 +27,8 @@ cp -f "$top/build/sim/mtmanapi.so" "$run/libs/mtmanapi.so"
 [ -f "$run/sim/state.json" ] || cp "$top/sim/demo-state.json" "$run/sim/state.json"
 # config.ini is written on the first run and kept with its edits; on every
 # run its trading server and broker addresses are set to this run's ports.
+# The demo serves the account reads and publishes the server's events on
+# the topic serverEvents (added to a kept config.ini that has none).
 if [ -f "$run/service/config.ini" ]; then
   /usr/bin/python3 - "$run/service/config.ini" "127.0.0.1:$SIM_PORT" \
     "amqp://127.0.0.1:$AMQP_PORT" "$top/tools" <<'EOF'
@@ -41,12 +43,17 @@ with open(path) as f:
         sys.exit("%s is not plain JSON (%s): set server %s and brokerURI %s in it by hand"
                  % (path, e, server, broker))
 cfg.update(server=server, brokerURI=broker)
+for key in make_config.READ_KEYS:
+    cfg.setdefault(key, key)
+    cfg.setdefault(make_config.reply_key(key), make_config.reply_key(key))
+cfg.setdefault("serverEvents", "topic://serverEvents")
 make_config.write(path, cfg)
 EOF
 else
   /usr/bin/python3 "$top/tools/make_config.py" \
     "$run/service/config.ini" --server "127.0.0.1:$SIM_PORT" --login 1 \
-    --password managerpass --broker "amqp://127.0.0.1:$AMQP_PORT"
+    --password managerpass --broker "amqp://127.0.0.1:$AMQP_PORT" \
+    --reads --set 'serverEvents="topic://serverEvents"'
 fi
 
 sim_pid=""
@@ -66,6 +73,9 @@ cat <<EOT
 == Send a request from another terminal, for example:
    $top/tools/mt4bridge_request.py --broker amqp://127.0.0.1:$AMQP_PORT --queue userRecordCreate \\
      '{"serial":"demo-1","login":7001,"name":"Ann Lee","email":"ann@example.com","group":"demoforex","leverage":100,"masterPass":"Secret123","investorPass":"Invest123","leadSource":"web","valid":1}'
+== Read an account, and follow the server's events:
+   $top/tools/mt4bridge_request.py --broker amqp://127.0.0.1:$AMQP_PORT --queue userRecordGet '{"login":1001}'
+   $top/tools/mt4bridge_request.py --broker amqp://127.0.0.1:$AMQP_PORT --queue topic://serverEvents listen
 == Logs: $run/log/mt4   Stores: $run/service
 EOT
 cd "$run/service"

@@ -3,7 +3,7 @@
 after its key, every reply queue after its reply key.
 
     tools/make_config.py OUT --server 127.0.0.1:4443 --login 1 \
-        --password managerpass --broker amqp://127.0.0.1:5672 [--set key=json ...]
+        --password managerpass --broker amqp://127.0.0.1:5672 [--set key=json ...] [--reads]
 """
 import argparse
 import json
@@ -17,16 +17,22 @@ REQUEST_KEYS = [
 ]
 
 
+# The account reads: optional queues, configured only when asked for.
+READ_KEYS = ["userRecordGet", "userTradesGet", "userHistoryGet"]
+
+
 def reply_key(key):
     return "symboTraderDateUpdateeCallback" if key == "symboTraderDateUpdate" else key + "Callback"
 
 
-def build(server, login, password, broker, overrides=None):
+def build(server, login, password, broker, overrides=None, reads=False):
+    """reads: the account reads' queues too, named after their keys."""
     cfg = {"server": server, "login": login, "password": password,
            "activeMqName": "", "activeMqPassword": "", "brokerURI": broker}
-    for k in REQUEST_KEYS:
+    keys = REQUEST_KEYS + (READ_KEYS if reads else [])
+    for k in keys:
         cfg[k] = k
-    for k in REQUEST_KEYS:
+    for k in keys:
         cfg[reply_key(k)] = reply_key(k)
     cfg.update({"tradeCancellationCreditTransInfo": "trade cancellation credit",
                 "pumpUpdateBidAsk": 0, "timeZone": 0})
@@ -48,12 +54,13 @@ def main():
     p.add_argument("--password", default="managerpass")
     p.add_argument("--broker", default="amqp://127.0.0.1:5672")
     p.add_argument("--set", action="append", default=[], help="key=json value")
+    p.add_argument("--reads", action="store_true", help="configure the account reads' queues")
     a = p.parse_args()
     overrides = {}
     for item in a.set:
         k, _, v = item.partition("=")
         overrides[k] = json.loads(v)
-    write(a.out, build(a.server, a.login, a.password, a.broker, overrides))
+    write(a.out, build(a.server, a.login, a.password, a.broker, overrides, a.reads))
 
 
 if __name__ == "__main__":

@@ -30,6 +30,15 @@ line. "replay" puts the request with that message id back on its queue once
 the cause is fixed, as a new message with the same body and properties (less
 those three), and takes it off the dead-letter queue only once the broker has
 the copy; a request not there ends the tool with status 3.
+
+The trading server's events, when the service publishes them (serverEvents,
+a queue or "topic://name"):
+
+    tools/mt4bridge_request.py --queue topic://serverEvents listen [--count N]
+
+prints each event as one JSON line, as it arrives, until N events (default:
+until interrupted). A resync, or a gap in the sequence, is also told on
+standard error: the back office should read its accounts again.
 """
 import argparse
 import json
@@ -230,6 +239,47 @@ class Replay(DeadLetters):
         self.finish()
 
 
+class Listener(MessagingHandler):
+    """Prints the events arriving on a queue or topic, count of them (0:
+    until interrupted)."""
+
+    def __init__(self, url, address, count, user, password):
+        super().__init__()
+        self.url, self.address, self.count = url, address, count
+        self.user, self.password = user, password
+        self.received = 0
+        self.expected = None
+
+    def on_start(self, event):
+        self.conn = connect(event.container, self.url, self.user, self.password)
+        event.container.create_receiver(self.conn, self.address)
+
+    def on_message(self, event):
+        text = body_text(event.message)
+        print(text.rstrip("\n"), flush=True)
+        try:
+            message = json.loads(text)
+            sequence = message["sequence"]
+            if message.get("event") == "resync":
+                sys.stderr.write(f"resync ({message.get('action')}): read again\n")
+            elif self.expected is not None and sequence != self.expected:
+                sys.stderr.write(f"gap: sequence {sequence}, {self.expected} expected: "
+                                 f"read again\n")
+            self.expected = sequence + 1
+        except (ValueError, KeyError, TypeError):
+            sys.stderr.write("not an event\n")
+        self.received += 1
+        if self.count and self.received >= self.count:
+            self.conn.close()
+
+
+def listen(a):
+    try:
+        Container(Listener(a.broker, a.queue, a.count, a.user, a.password)).run()
+    except KeyboardInterrupt:
+        pass
+
+
 def list_dead_letters(a):
     dlq = "DLQ." + a.queue
     handler = DeadLetters(a.broker, dlq, a.timeout, a.user, a.password)
@@ -274,7 +324,8 @@ def replay(a, message_id):
 def main():
     usage = ("%(prog)s [options] --queue QUEUE REQUEST\n"
              "       %(prog)s [options] --queue QUEUE list [--json]\n"
-             "       %(prog)s [options] --queue QUEUE replay MESSAGE_ID")
+             "       %(prog)s [options] --queue QUEUE replay MESSAGE_ID\n"
+             "       %(prog)s [options] --queue QUEUE listen [--count N]")
     p = argparse.ArgumentParser(description=__doc__, usage=usage,
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--broker", default="amqp://127.0.0.1:5672", help="broker URL")
@@ -289,16 +340,20 @@ def main():
     p.add_argument("--key", help="the request queue's configuration key, for --check "
                                  "(default: the queue name)")
     p.add_argument("--json", action="store_true", help="list: one JSON object a line")
+    p.add_argument("--count", type=int, default=0, help="listen: end after this many events")
     p.add_argument("request", nargs="+", metavar="REQUEST",
-                   help="the JSON request object; or list, or replay MESSAGE_ID, on DLQ.<queue>")
+                   help="the JSON request object; or list, or replay MESSAGE_ID, on DLQ.<queue>; "
+                        "or listen")
     a = p.parse_args()
     command, args = a.request[0], a.request[1:]
     if command == "list" and not args:
         return list_dead_letters(a)
     if command == "replay" and len(args) == 1:
         return replay(a, args[0])
-    if command in ("list", "replay") or args:
-        p.error("expected one JSON request, list, or replay MESSAGE_ID")
+    if command == "listen" and not args:
+        return listen(a)
+    if command in ("list", "replay", "listen") or args:
+        p.error("expected one JSON request, list, replay MESSAGE_ID, or listen")
     a.request = command
     try:
         request = json.loads(a.request)

@@ -20,9 +20,9 @@ SERVICE = ("bridge", "Bridge-Pass1")
 BACK_OFFICE = ("backoffice", "Office-Pass2")
 OTHER = ("someone", "Other-Pass3")  # may log in, has no rights
 OPERATOR = ("operator", "Oper-Pass4")
-DEFAULT_NAMES = {k: k for k in make_config.REQUEST_KEYS}
+DEFAULT_NAMES = {k: k for k in make_config.REQUEST_KEYS + make_config.READ_KEYS}
 DEFAULT_NAMES.update({make_config.reply_key(k): make_config.reply_key(k)
-                      for k in make_config.REQUEST_KEYS})
+                      for k in make_config.REQUEST_KEYS + make_config.READ_KEYS})
 
 
 def auth(user):
@@ -44,7 +44,7 @@ def secured(tmp_path_factory):
     sim = Sim(folder / "sim", default_state()).start()
     svc = Service(folder / "svc", broker, sim, queue_names=DEFAULT_NAMES,
                   overrides={"activeMqName": SERVICE[0], "activeMqPassword": SERVICE[1],
-                             "importTrade": ""})
+                             "importTrade": "", "serverEvents": "topic://serverEvents"})
     try:
         svc.start()
         yield broker, sim, svc
@@ -60,7 +60,21 @@ def deposit(serial, amount):
 
 
 def test_back_office_user_is_served_over_amqp_and_jms(secured, jms_client):
-    broker, _, _ = secured
+    broker, sim, _ = secured
+    # It reads an account and follows the server's events.
+    events = connect(broker.amqp_url, **auth(BACK_OFFICE))
+    try:
+        subscription = events.create_receiver("topic://serverEvents", credit=10)
+        send_text(broker.amqp_url, "userRecordGet", '{"serial":"r1","login":1001}',
+                  **auth(BACK_OFFICE))
+        reply = json.loads(receive_text(broker.amqp_url, "userRecordGetCallback", timeout=30,
+                                        **auth(BACK_OFFICE)))
+        assert (reply["code"], reply["data"]["account"]["login"]) == (200, 1001)
+        order = sim.balance(1001, 6, 1, "rights")["order"]
+        event = json.loads(subscription.receive(timeout=30).body)
+        assert (event["event"], event["data"]["order"]) == ("trade", order)
+    finally:
+        events.close()
     send_text(broker.amqp_url, "emailSend", json.dumps(
         {"serial": "a1", "logins": [1004], "subject": "S", "content": "C"}), **auth(BACK_OFFICE))
     reply = json.loads(receive_text(broker.amqp_url, "emailSendCallback", timeout=30,
@@ -100,7 +114,9 @@ def test_service_without_its_rights_fails_start_up(secured, tmp_path):
     refused one by one and those queues stay unserved."""
     broker, sim, _ = secured
     office = {"activeMqName": BACK_OFFICE[0], "activeMqPassword": BACK_OFFICE[1]}
-    no_replies = dict(office, **{make_config.reply_key(k): "" for k in make_config.REQUEST_KEYS})
+    no_replies = dict(office, **{make_config.reply_key(k): "" for k in DEFAULT_NAMES
+                                 if k in make_config.REQUEST_KEYS + make_config.READ_KEYS},
+                      serverEvents="")
     failing = Service(tmp_path / "a", broker, sim, queue_names=DEFAULT_NAMES, overrides=office)
     unserved = Service(tmp_path / "b", broker, sim, queue_names=DEFAULT_NAMES,
                        overrides=no_replies)

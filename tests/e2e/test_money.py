@@ -1,10 +1,17 @@
 """Money end to end: deposits, withdrawals, credit, trade imports and
 closing an account, each checked against the simulated server's own
-balances, credit, open trades and history."""
+balances, credit, open trades and history; and a back office that follows
+the server through its events and reads."""
 import json
 import os
+import time
+import uuid
 
 import pytest
+from proton import Timeout
+from proton.utils import BlockingConnection
+
+from fixtures import schemas
 
 from fixtures.history import read_history
 from fixtures.requests import movement
@@ -147,3 +154,81 @@ def test_killed_after_the_server_moved_the_money_the_redelivery_answers_its_tick
         [moved["order"]]
     assert stored(svc, comment)["order"] == moved["order"]
     assert svc.reply("tradeTransInfo", timeout=1) is None
+
+
+def server_events(receiver, until, timeout=30):
+    """The events on receiver, parsed and checked against their schema, up
+    to the first one until(event) is true for."""
+    events = []
+    deadline = time.monotonic() + timeout
+    while not events or not until(events[-1]):
+        left = deadline - time.monotonic()
+        assert left > 0, "no closing event among %r" % events
+        try:
+            message = receiver.receive(timeout=left)
+        except Timeout:
+            continue
+        receiver.accept()
+        schemas.check_event(message.body)
+        events.append(json.loads(message.body))
+    return events
+
+
+def test_a_back_office_follows_the_server_by_its_events_and_reads(service_factory, money_sim):
+    sim = money_sim
+    topic = "topic://serverEvents.%s" % uuid.uuid4().hex[:8]
+    svc = service_factory(sim, reads=True, overrides={"serverEvents": topic}).start()
+    conn = BlockingConnection(svc.broker.amqp_url, timeout=30)
+    try:
+        receiver = conn.create_receiver(topic, credit=200)
+        dep = svc.ask("tradeTransInfo", movement("e-1", 1001, 100, "ev-dep"))["data"]["order"]
+        svc.ask("tradeTransInfo", movement("e-1", 1001, 100, "ev-dep"))  # a repeat: no event
+        credit = svc.ask("tradeTransInfo", movement("e-2", 1002, 50, "ev-credit",
+                                                    kind=2))["data"]["order"]
+        imp = {"serial": "ev-imp", "routeType": "crm", "order": 0, "login": 1001,
+               "symbol": "EURUSD", "cmd": 0, "volume": 100, "openTime": 1700000000000,
+               "openPrice": 1.1, "sl": 0, "tp": 0, "closeTime": 0, "commission": 0,
+               "closePrice": 0, "profit": 0, "comment": "ev", "taxes": 0, "storage": 0,
+               "newOrder": 0}
+        closed = svc.ask("importTrade", imp)["data"]["newOrder"]
+        assert svc.ask("closeUserTrades", {"login": 1001, "serial": "ev-close"})["code"] == 200
+        kept = svc.ask("importTrade", dict(imp, serial="ev-imp-2"))["data"]["newOrder"]
+        desk = sim.balance(1001, 6, 25, "at the desk")["order"]
+        sim.admin({"cmd": "drop"})
+        events = server_events(receiver, lambda e: e["event"] == "resync")
+    finally:
+        conn.close()
+
+    # Each once, in sequence order, and the reconnection's resync last.
+    assert [e["sequence"] for e in events] == list(
+        range(events[0]["sequence"], events[0]["sequence"] + len(events)))
+    assert events[-1]["action"] == "reconnect"
+    trades = [(e["action"], e["data"]["order"], e["data"]["cmd"])
+              for e in events if e["event"] == "trade"]
+    # An import opens its trade, then rewrites it.
+    assert trades == [("delete", dep, 6), ("delete", credit, 7), ("add", closed, 0),
+                      ("update", closed, 0), ("delete", closed, 0), ("add", kept, 0),
+                      ("update", kept, 0), ("delete", desk, 6)], trades
+    [close] = [e for e in events if e["event"] == "trade" and e["action"] == "delete"
+               and e["data"]["order"] == closed]
+    assert close["data"]["closeTime"] > 0 and close["data"]["comment"] == "stopout"
+    accounts = [e["data"] for e in events if e["event"] == "account"]
+    assert accounts[-1]["login"] == 1001 and accounts[-1]["balance"] == sim.user(1001)["balance"]
+
+    # The reads give what the simulator holds, and a repeat gives it again.
+    for _ in range(2):
+        record = svc.ask("userRecordGet", {"login": 1001, "serial": "r-1"})
+        assert record["code"] == 200
+        assert record["data"]["account"]["balance"] == sim.user(1001)["balance"]
+        assert record["data"]["account"]["group"] == sim.user(1001)["group"]
+    [trade] = svc.ask("userTradesGet", {"login": 1001, "serial": "r-2"})["data"]["trades"]
+    assert trade["order"] == kept and trade["openTime"] == 1700000000000
+    now_ms = int(time.time() * 1000)
+    history = svc.ask("userHistoryGet", {"login": 1001, "serial": "r-3",
+                                         "from": now_ms - 86400000, "to": now_ms + 60000})
+    listed = sorted(t["order"] for t in history["data"]["trades"])
+    assert listed == sorted(t["order"] for t in sim.state()["history"] if t["login"] == 1001)
+    assert {dep, closed, desk} <= set(listed)
+    assert svc.ask("userRecordGet", {"login": 4242})["code"] == -65
+    assert svc.ask("userHistoryGet", {"login": 1001, "from": 0,
+                                      "to": 32 * 86400000})["code"] == -1017

@@ -2,12 +2,17 @@
 a failover address, and the trading server dying and coming back, while
 requests are in flight on all fifteen queues. No request may be left
 unanswered, no money moved twice or lost, no thread left hanging, and the
-service must neither exit nor refuse a clean stop."""
+service must neither exit nor refuse a clean stop. The server's events
+held back by a stopped broker are dropped, never waited for."""
+import json
+import re
 import time
+import urllib.request
 
 import pytest
 
-from fixtures.broker import start_broker
+from fixtures.broker import receive_messages, start_broker
+from fixtures.requests import movement
 from fixtures.requests import MONEY_LOGINS
 from fixtures.sim import MANAGER_LOGIN, recent_state
 from fixtures.service import Service
@@ -188,3 +193,47 @@ def test_trading_server_outage_fails_requests_cleanly_and_moves_money_once(
             "reconnected %.1f s after the server's return, stopped in %.1f s"
             % (len(traffic.sent), len(failed), len(repeats), reconnected,
                time.monotonic() - stopping))
+
+
+def test_events_held_back_by_a_stopped_broker_are_dropped_then_resynced(tmp_path, sim_factory):
+    sim = sim_factory(recent_state())
+    broker = start_broker(tmp_path / "stopping-broker")
+    svc = Service(tmp_path / "svc", broker, sim,
+                  overrides={"brokerURI": "failover:(%s)?randomize=false" % broker.amqp_url,
+                             "serverEvents": "serverEvents.outage", "serverEventsBuffer": 3,
+                             "metricsAddress": "127.0.0.1:0"})
+    try:
+        svc.start()
+        port = re.search(r"metrics on http://127\.0\.0\.1:(\d+)/metrics\n",
+                         svc.output()).group(1)
+
+        def dropped():
+            with urllib.request.urlopen("http://127.0.0.1:%s/metrics" % port, timeout=10) as m:
+                text = m.read().decode()
+            return int(float(re.search(r"^mt4bridge_events_dropped_total (\S+)$", text,
+                                       re.M).group(1)))
+
+        broker.kill()
+        # 8 operations at the desk, 16 events: the buffer keeps 3, the pumping
+        # connection goes on and the rest are dropped while the broker is away.
+        for n in range(8):
+            sim.balance(1001, 6, 1, "desk-%d" % n)
+        wait_until(lambda: dropped() >= 12, 30, "events dropped")
+        broker.start()
+        reply = svc.ask("tradeTransInfo", movement("o-1", 1001, 5, "after-outage"), timeout=90)
+        assert reply["code"] == 200
+        events = [json.loads(body) for body in receive_messages(
+            broker.amqp_url, "serverEvents.outage", 100, timeout=20)]
+    finally:
+        svc.stop()
+        broker.kill()
+    assert [e["sequence"] for e in events] == list(range(1, len(events) + 1)), events
+    assert (events[0]["event"], events[0]["action"]) == ("resync", "start")
+    [resync] = [e for e in events if e["event"] == "resync" and e["action"] == "dropped"]
+    # Between the two resyncs: the desk's events the buffer kept.
+    assert resync["data"]["dropped"] == 16 - (events.index(resync) - 1)
+    # The deposit after the broker's return is published after the resync.
+    assert events.index(resync) < next(i for i, e in enumerate(events)
+                                       if e["event"] == "trade"
+                                       and e["data"]["comment"] == "after-outage")
+

@@ -1,6 +1,7 @@
 """The operators' request client: it prints the reply of its own request
 and leaves other requests' replies on the queue; it lists the requests of a
-dead-letter queue and puts one back on its queue."""
+dead-letter queue and puts one back on its queue; it follows the server's
+events."""
 import json
 import os
 import subprocess
@@ -37,6 +38,20 @@ def test_prints_its_own_reply_and_leaves_the_others(broker):
     assert r.stdout == mine
     assert receive_messages(url, "tool.q1Callback", 5, timeout=3) == [other]
     assert receive_messages(url, "tool.q1", 5, timeout=3) == ['{"serial": "s1", "login": 7}']
+
+
+def test_listen_prints_each_event_and_tells_a_resync_and_a_gap(broker):
+    url = broker.amqp_url
+    events = [{"event": "resync", "action": "start", "data": {"dropped": 0}, "sequence": 1},
+              {"event": "trade", "action": "add", "data": {"order": 5}, "sequence": 2},
+              {"event": "trade", "action": "delete", "data": {"order": 5}, "sequence": 4}]
+    for event in events:
+        send_text(url, "tool.events", json.dumps(event))
+    r = dead_letters(url, "tool.events", "listen", "--count", "3")
+    assert r.returncode == 0, r.stderr
+    assert [json.loads(line) for line in r.stdout.splitlines()] == events
+    assert r.stderr == ("resync (start): read again\n"
+                        "gap: sequence 4, 3 expected: read again\n")
 
 
 def test_no_reply_and_bad_requests_fail_clearly(broker):
