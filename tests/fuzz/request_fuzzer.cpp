@@ -282,7 +282,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::ByteReader in(data, size);
-  const int route = in.next() % config::kQueueCount + 1;
+  const int route = in.next() % config::kRouteCount + 1;
   const unsigned flags = in.next();
   const int scripted = in.next() % 16;
   struct Script {
