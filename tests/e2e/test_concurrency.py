@@ -1,5 +1,6 @@
 """Everything at once: all fifteen queues busy, quotes and balance events
-pumped, and the trading server lost twice while requests run (every client
+pumped and the server's events published, and the trading server lost twice
+while requests run (every client
 connection dropped, then the server killed and started again). Every
 request is answered, a money request whose answer was a failure is sent
 again as the back office would, and in the end every movement is on the
@@ -54,7 +55,8 @@ def sanitizer_lines(text):
 def test_all_queues_with_pumped_events_and_a_lost_server(sim_factory, service_factory):
     sim = sim_factory()
     start = {u["login"]: u["balance"] for u in sim.state()["users"]}
-    svc = service_factory(sim, overrides={"pumpUpdateBidAsk": 1}).start()
+    svc = service_factory(sim, overrides={"pumpUpdateBidAsk": 1, "serverEvents": "events.cc",
+                                          "serverEventsBuffer": 20}).start()
     stop = threading.Event()
     quotes = threading.Thread(target=push_quotes, args=(sim, stop), daemon=True)
     quotes.start()
@@ -122,6 +124,7 @@ def test_all_queues_with_pumped_events_and_a_lost_server(sim_factory, service_fa
         link.close()
 
     sim.stop()
+    assert "DestURI:events.cc,Send: " in svc.output()
     assert sanitizer_lines(svc.output()) == []
     with open(sim.log_path, encoding="utf-8", errors="replace") as log:
         assert sanitizer_lines(log.read()) == []
