@@ -120,9 +120,12 @@ int Service::init() {
   const config::ConfigRecord& cfg = config::current();
   util::consoleWPrint(L"Server: %ls\n", util::stringToLPCWSTR(cfg.server).c_str());
 
-  if (!cfg.serverEvents.empty()) events_.configure(cfg.serverEventsBuffer);
-  operations::setPumpTargets(&balances_, &users_, &pumping_,
-                             cfg.serverEvents.empty() ? nullptr : &events_, cfg.timeZone);
+  messaging::EventSink* events = nullptr;
+  if (!cfg.serverEvents.empty()) {
+    events_.configure(cfg.serverEventsBuffer);
+    events = &events_;
+  }
+  operations::setPumpTargets(&balances_, &users_, &pumping_, events, cfg.timeZone);
   server::clearStop();
   reconnection_.start();
   util::pauseMs(cfg.startupPauseMs);

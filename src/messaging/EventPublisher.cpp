@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "util/Console.h"
 #include "util/Json.h"
 #include "util/Metrics.h"
 
@@ -23,12 +22,7 @@ void EventPublisher::configure(int capacity) {
 }
 
 int EventPublisher::open(const std::string& brokerURI, const std::string& destURI) {
-  util::consolePrint("producer destUrl(%s) start\n", kLabel);
-  if (producer_.open(loop_, brokerURI, destURI) != 1) {
-    util::consolePrint("producer destUrl(%s )fail\n", kLabel);
-    return 0;
-  }
-  util::consolePrint("producer destUrl(%s) success\n", kLabel);
+  if (producer_.openAnnounced(loop_, brokerURI, destURI, kLabel) == 0) return 0;
   thread_ = std::thread(&EventPublisher::publishLoop, this);
   return 1;
 }

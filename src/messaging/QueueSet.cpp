@@ -75,19 +75,11 @@ int QueueSet::openReplies() {
   const config::ConfigRecord& cfg = config::current();
   for (const config::QueueInfo& info : config::queueTable()) {
     if (unconfigured(cfg, info)) continue;
-    const char* label = info.producerLabel;
-    const std::string& name = cfg.*info.replyName;
-    util::consolePrint("producer destUrl(%s) start\n", label);
-    if (name.empty()) {
-      util::consolePrint("producer destUrl(%s) is null\n", label);
-      continue;
-    }
     Queue& q = queue(info.number);
-    if (q.producer.open(q.loop, cfg.brokerURI, name) != 1) {
-      util::consolePrint("producer destUrl(%s )fail\n", label);
+    if (q.producer.openAnnounced(q.loop, cfg.brokerURI, cfg.*info.replyName,
+                                 info.producerLabel) == 0) {
       return 0;
     }
-    util::consolePrint("producer destUrl(%s) success\n", label);
   }
   return 1;
 }

@@ -267,6 +267,21 @@ int ReplyProducer::open(EventLoop& loop, const std::string& brokerURI,
   return -1;
 }
 
+int ReplyProducer::openAnnounced(EventLoop& loop, const std::string& brokerURI,
+                                 const std::string& destURI, const char* label) {
+  util::consolePrint("producer destUrl(%s) start\n", label);
+  if (destURI.empty()) {
+    util::consolePrint("producer destUrl(%s) is null\n", label);
+    return 1;
+  }
+  if (open(loop, brokerURI, destURI) != 1) {
+    util::consolePrint("producer destUrl(%s )fail\n", label);
+    return 0;
+  }
+  util::consolePrint("producer destUrl(%s) success\n", label);
+  return 1;
+}
+
 bool ReplyProducer::send(const std::string& text) { return send(text, nullptr); }
 
 bool ReplyProducer::send(const std::string& text, const std::function<void()>& stored) {

@@ -31,6 +31,13 @@ class ReplyProducer : public ReplySender {
   // producer is freed.
   int open(EventLoop& loop, const std::string& brokerURI, const std::string& destURI);
 
+  // open() between the start-up lines of a producer labelled label:
+  // "producer destUrl(<label>) start", then "... is null" for an empty
+  // destURI (nothing opened), "... success", or "...( )fail". 0 when it
+  // failed, else 1.
+  int openAnnounced(EventLoop& loop, const std::string& brokerURI, const std::string& destURI,
+                    const char* label);
+
   // Sends text as one durable message and returns once the broker has
   // accepted it (true). A message the broker refuses, or does not confirm
   // within 10 s, is sent again, up to 8 attempts with growing pauses

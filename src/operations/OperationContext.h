@@ -106,6 +106,11 @@ struct OperationContext {
     return retryManager(pumping, plan, fn);
   }
 
+  // UserRecordGet of login on the pumping manager into *user: 0 when it
+  // answered 0 or 1, else the reply code of the call (-r, or -1 without an
+  // interface).
+  int readAccount(int login, mt::UserRecord* user);
+
   // ServerTime on the normal manager; 0 without interface.
   mt::ServerTimeT serverTime() {
     return normal.call(mt::ServerTimeT{0}, [](mt::CManagerInterface& m) { return m.ServerTime(); });

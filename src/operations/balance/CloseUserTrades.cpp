@@ -38,9 +38,7 @@ CallResult liquidate(OperationContext& ctx, const mt::TradeRecord& trade) {
 
 int closeAll(OperationContext& ctx, CloseUserTradesEntity& request) {
   mt::UserRecord user{};
-  const CallResult got = ctx.callPumping(
-      [&](mt::CManagerInterface& m) { return m.UserRecordGet(request.login, &user); });
-  if (!got.in(server::kSuccessZeroOrOne)) return replyCode(got, server::kSuccessZeroOrOne);
+  if (const int failed = ctx.readAccount(request.login, &user)) return failed;
 
   const server::ManagerArray<mt::TradeRecord> trades = openTradesOf(ctx.pumping, user);
   if (!trades.returned()) return codes::kNoTradeList;

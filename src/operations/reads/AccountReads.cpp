@@ -7,18 +7,9 @@
 #include "operations/ReplyCodes.h"
 #include "operations/reads/ReadEntities.h"
 #include "operations/reads/ServerRecords.h"
-#include "server/ManagerResults.h"
 
 namespace operations {
 namespace {
-
-// The account's record on the pumping manager; the reply code when it
-// cannot be read, else 0.
-int readAccount(OperationContext& ctx, int login, mt::UserRecord* user) {
-  const CallResult got =
-      ctx.callPumping([&](mt::CManagerInterface& m) { return m.UserRecordGet(login, user); });
-  return got.in(server::kSuccessZeroOrOne) ? 0 : replyCode(got, server::kSuccessZeroOrOne);
-}
 
 std::vector<TradeFields> listed(const server::ManagerArray<mt::TradeRecord>& trades,
                                 int timeZone) {
@@ -31,7 +22,7 @@ std::vector<TradeFields> listed(const server::ManagerArray<mt::TradeRecord>& tra
 
 int readAccountRecord(OperationContext& ctx, UserRecordGetEntity& record) {
   mt::UserRecord user{};
-  if (const int failed = readAccount(ctx, record.login, &user)) return failed;
+  if (const int failed = ctx.readAccount(record.login, &user)) return failed;
   record.account = accountFields(user);
   record.equity = user.balance + user.credit;
   for (const mt::TradeRecord& trade : openTradesOf(ctx.pumping, user)) {
@@ -42,7 +33,7 @@ int readAccountRecord(OperationContext& ctx, UserRecordGetEntity& record) {
 
 int readTrades(OperationContext& ctx, UserTradesGetEntity& record) {
   mt::UserRecord user{};
-  if (const int failed = readAccount(ctx, record.login, &user)) return failed;
+  if (const int failed = ctx.readAccount(record.login, &user)) return failed;
   const server::ManagerArray<mt::TradeRecord> trades = openTradesOf(ctx.pumping, user);
   if (!trades.returned()) return codes::kNoTradeList;
   record.trades = listed(trades, ctx.config.timeZone);
@@ -56,7 +47,7 @@ int readHistory(OperationContext& ctx, UserHistoryGetEntity& record) {
     return codes::kBadWindow;
   }
   mt::UserRecord user{};
-  if (const int failed = readAccount(ctx, record.login, &user)) return failed;
+  if (const int failed = ctx.readAccount(record.login, &user)) return failed;
   const mt::ServerTimeT from = record.from / 1000 + ctx.config.timeZone;
   const mt::ServerTimeT to = record.to / 1000 + ctx.config.timeZone;
   const server::ManagerArray<mt::TradeRecord> trades =
