@@ -220,10 +220,21 @@ def test_events_held_back_by_a_stopped_broker_are_dropped_then_resynced(tmp_path
             sim.balance(1001, 6, 1, "desk-%d" % n)
         wait_until(lambda: dropped() >= 12, 30, "events dropped")
         broker.start()
+        events = []
+
+        def published(done):
+            events.extend(json.loads(body) for body in receive_messages(
+                broker.amqp_url, "serverEvents.outage", 100, timeout=1))
+            return done()
+        wait_until(lambda: published(lambda: any(e["action"] == "dropped" for e in events)),
+                   90, "the resync of the dropped events")
+        # Once the buffer has been emptied, a deposit is answered and its two
+        # events (the trade, the account) follow.
         reply = svc.ask("tradeTransInfo", movement("o-1", 1001, 5, "after-outage"), timeout=90)
         assert reply["code"] == 200
-        events = [json.loads(body) for body in receive_messages(
-            broker.amqp_url, "serverEvents.outage", 100, timeout=20)]
+        resynced = len(events)
+        wait_until(lambda: published(lambda: len(events) >= resynced + 2), 30,
+                   "the deposit's events")
     finally:
         svc.stop()
         broker.kill()
@@ -236,4 +247,5 @@ def test_events_held_back_by_a_stopped_broker_are_dropped_then_resynced(tmp_path
     assert events.index(resync) < next(i for i, e in enumerate(events)
                                        if e["event"] == "trade"
                                        and e["data"]["comment"] == "after-outage")
+    assert events[-1]["event"] == "account" and events[-1]["data"]["balance"] == 10013
 
