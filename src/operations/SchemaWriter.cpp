@@ -195,6 +195,12 @@ void SchemaWriter::replyOnly(const char* key, const char* meaning, Json::Value p
   }
 }
 
+void SchemaWriter::replyArray(const char* key, const char* meaning, Json::Value items) {
+  Json::Value property = typed("array");
+  property["items"] = std::move(items);
+  replyOnly(key, meaning, std::move(property));
+}
+
 void SchemaWriter::replyInt32(const char* key, const int*, const char* meaning) {
   replyOnly(key, meaning, int32Range());
 }

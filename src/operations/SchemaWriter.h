@@ -80,10 +80,7 @@ class SchemaWriter {
   }
   template <typename Item>
   void replyList(const char* key, std::vector<Item>*, const char* meaning = nullptr) {
-    Json::Value list(Json::objectValue);
-    list["type"] = "array";
-    list["items"] = recordSchema<Item>(side_);
-    replyOnly(key, meaning, list);
+    replyArray(key, meaning, recordSchema<Item>(side_));
   }
   template <typename Record>
   void object(const char* key, Record*, const char* meaning = nullptr) {
@@ -110,6 +107,8 @@ class SchemaWriter {
            const std::string& reading, const char* reply = nullptr);
   // A reply-only key (on the reply side; nothing on the request side).
   void replyOnly(const char* key, const char* meaning, Json::Value property);
+  // A reply-only array of items (each described by items).
+  void replyArray(const char* key, const char* meaning, Json::Value items);
   void listOf(const char* key, const char* meaning, Json::Value items,
               const std::string& reading, const char* reply);
   // property (an integer or number) narrowed to what check admits, and
